@@ -1,0 +1,79 @@
+// The host's path rules: absolute paths, resolved against the working directory.
+#include "icnparse.hpp"
+
+#include "iexcept.hpp"
+
+#include <cerrno>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+// A path for a message: an embedded NUL would cut what() short, so it is shown as \0.
+std::string printable(const std::string& path) {
+  std::string text;
+  for (char c : path) {
+    if (c == '\0')
+      text += "\\0";
+    else
+      text += c;
+  }
+  return text;
+}
+
+std::string workingDirectory(const std::string& forPath) {
+  std::string buffer(256, '\0');
+  for (;;) {
+    if (::getcwd(buffer.data(), buffer.size())) {
+      buffer.resize(buffer.find('\0'));
+      return buffer;
+    }
+    if (errno != ERANGE)
+      IThrowSystemError("resolve", forPath, errno, "the working directory cannot be read");
+    buffer.assign(buffer.size() * 2, '\0');
+  }
+}
+
+// Drops empty and "." components. ".." stays: through a symbolic link it does
+// not mean the folder before it in the text. A trailing "/" (or "/.") stays
+// too, because it asks for a directory.
+std::string normalise(const std::string& absolute) {
+  std::string out = "/";
+  bool trailingSlash = false;
+  std::size_t start = 0;
+  while (start <= absolute.size()) {
+    std::size_t stop = absolute.find('/', start);
+    if (stop == std::string::npos)
+      stop = absolute.size();
+    const std::string_view component(absolute.data() + start, stop - start);
+    if (component.empty() || component == ".") {
+      trailingSlash = true;
+    } else {
+      if (out.back() != '/')
+        out += '/';
+      out += component;
+      trailingSlash = false;
+    }
+    start = stop + 1;
+  }
+  if (trailingSlash && out.back() != '/')
+    out += '/';
+  return out;
+}
+
+} // namespace
+
+ICompoundNameParser::ICompoundNameParser() = default;
+ICompoundNameParser::~ICompoundNameParser() = default;
+
+IText ICompoundNameParser::fullPath(const IText& path) const {
+  const std::string& text = path.str();
+  if (text.empty())
+    throw IInvalidParameter("a file cannot be named by an empty path");
+  if (const auto nul = text.find('\0'); nul != std::string::npos)
+    throw IInvalidParameter("the path '" + printable(text) + "' holds a NUL character at offset " +
+                            std::to_string(nul) + "; a host path cannot contain one");
+  if (text.front() == '/')
+    return IText(normalise(text));
+  return IText(normalise(workingDirectory(text) + '/' + text));
+}

@@ -1,0 +1,16 @@
+// ICompoundNameParser: the host's rules for path names.
+#pragma once
+
+#include "itext.hpp"
+
+class KELBASE_API ICompoundNameParser {
+public:
+  ICompoundNameParser();
+  virtual ~ICompoundNameParser();
+
+  // The absolute form of `path`: a relative path is resolved against the
+  // working directory at the time of the call. Throws IInvalidParameter for an
+  // empty path or one with an embedded NUL, IAccessError when the working
+  // directory cannot be read.
+  virtual IText fullPath(const IText& path) const;
+};

@@ -1,0 +1,235 @@
+#include "filebuf.hpp"
+
+#include "iexcept.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+namespace {
+
+IFSFileStream::seek_dir tseek(ios::seek_dir a) {
+  switch (a) {
+  case ios::cur:
+    return IFSFileStream::cur;
+  case ios::end:
+    return IFSFileStream::end;
+  default:
+    return IFSFileStream::beg;
+  }
+}
+
+} // namespace
+
+IFSFileBuf::IFSFileBuf(const IFile& file, int modeForMe, int modeForOthers)
+    : fMode(0), fBufferSize(kDefaultBuffer), fPbackEnd(nullptr), fFilePosition(0) {
+  open(file, modeForMe, modeForOthers);
+}
+
+IFSFileBuf::~IFSFileBuf() {
+  // A destructor has no one to report to: the owning stream closes the buffer
+  // first and hears about failures there. Here the pending output and the
+  // close get one more try each, and the byte stream and array go regardless.
+  if (fByteStream) {
+    try {
+      syncout();
+    } catch (...) {
+    }
+    try {
+      fByteStream->close();
+    } catch (...) {
+    }
+  }
+}
+
+void IFSFileBuf::open(const IFile& file, int myMode, int otherMode) {
+  if (fByteStream) {
+    IExcept__assertState("!fByteStream",
+                         IExceptionLocation("filebuf", "IFSFileBuf::open(const IFile&,int,int)", 108));
+    return; // a second byte stream would leave the first open and unflushed
+  }
+  if (!fBuffer)
+    fBuffer = std::make_unique_for_overwrite<char[]>(fBufferSize + kPutBackSize);
+
+  // The record positions the stream at the end for ate and app; the buffer
+  // only learns where that is. If that fails the stream goes unclosed.
+  std::unique_ptr<IFSFileStream> stream(file.getRecord()->createStream(myMode, otherMode));
+  int mode = (myMode & ios::app) ? (myMode | ios::out) : myMode;
+  IFileSize start = (mode & (ios::ate | ios::app)) ? stream->endOfFile() : 0;
+
+  fByteStream = std::move(stream);
+  fMode = mode;
+  fFilePosition = start;
+  fFile = file;
+}
+
+void IFSFileBuf::close() {
+  if (!fByteStream) {
+    IExcept__assertState("fByteStream", IExceptionLocation("filebuf", "IFSFileBuf::close()", 145));
+  } else {
+    syncout();
+    // Unread input of this file must never reach a later stream.
+    dropGetArea();
+    fByteStream->close();
+    fByteStream.reset();
+  }
+  fFile = IFile();
+  fMode = 0;
+  fFilePosition = 0;
+}
+
+IFileSize IFSFileBuf::position() const {
+  IFileSize result = fFilePosition;
+  if (pbase())
+    result += pptr() - pbase();
+  else if (gptr())
+    result -= egptr() - gptr();
+  return result;
+}
+
+IFileSize IFSFileBuf::endOfFile() const {
+  if (!fByteStream)
+    IExcept__assertState("fByteStream", IExceptionLocation("filebuf", "IFSFileBuf::endOfFile() const", __LINE__));
+  return fByteStream->endOfFile();
+}
+
+void IFSFileBuf::setEndOfFile(IFileSize size) {
+  if (!fByteStream)
+    IExcept__assertState("fByteStream",
+                         IExceptionLocation("filebuf", "IFSFileBuf::setEndOfFile(IFileSize)", __LINE__));
+  fByteStream->setEndOfFile(size);
+}
+
+int IFSFileBuf::overflow(int c) {
+  if (!(fMode & ios::out))
+    return EOF;
+  sync();
+  setp(fBuffer.get(), fBuffer.get() + fBufferSize);
+  if (c != EOF) {
+    *pptr() = static_cast<char>(c);
+    pbump(1);
+  }
+  return 0;
+}
+
+int IFSFileBuf::underflow() {
+  if (!(fMode & ios::in))
+    return EOF;
+  if (gptr() && gptr() < egptr())
+    return static_cast<unsigned char>(*gptr());
+  sync();
+
+  char* readBuf = fBuffer.get() + kPutBackSize;
+  std::ptrdiff_t answer = fByteStream->doRead(readBuf, static_cast<int>(fBufferSize));
+  if (answer < 0 || static_cast<std::size_t>(answer) > fBufferSize) {
+    // Taking this count would hand out, or later overwrite, bytes outside the array.
+    IThrowSystemError("read", fFile.isValid() ? fFile.path().str() : std::string("(unnamed file)"), EIO,
+                      "the byte stream answered " + std::to_string(answer) + " bytes for " +
+                          std::to_string(fBufferSize) + " asked");
+  }
+  std::size_t bytesRead = static_cast<std::size_t>(answer);
+  if (bytesRead == 0)
+    return EOF;
+  fFilePosition += static_cast<IFileSize>(bytesRead);
+  setg(fBuffer.get(), readBuf, readBuf + bytesRead);
+  fPbackEnd = gptr();
+  return static_cast<unsigned char>(*gptr());
+}
+
+int IFSFileBuf::pbackfail(int c) {
+  if (!(fMode & ios::in))
+    return EOF;
+  if (c == EOF) {
+    seekoff(-1, ios::cur, ios::in);
+    return 1;
+  }
+
+  if (!gptr()) {
+    // The one-byte get area lies where the put area would be: write what is
+    // pending first, so that c stands for the last byte written.
+    syncout();
+    char* last = fBuffer.get() + fBufferSize - 1;
+    setg(fBuffer.get(), last, last + 1);
+    fPbackEnd = egptr();
+    *last = static_cast<char>(c);
+    return 1;
+  }
+
+  if (gptr() > eback()) {
+    gbump(-1);
+    *gptr() = static_cast<char>(c);
+    return 1;
+  }
+
+  // No room in front: shift the array up by a quarter of its size at a time,
+  // until the bytes read from the file reach the array's end.
+  std::size_t delta = fBufferSize >> 2;
+  std::size_t room = static_cast<std::size_t>(bufferEnd() - fPbackEnd);
+  if (room < delta)
+    delta = room;
+  if (delta == 0)
+    return EOF;
+
+  // Unread bytes pushed past the array's end are given back to the byte
+  // stream, so that they are read again after the ones still held.
+  std::size_t total = fBufferSize + kPutBackSize;
+  std::size_t newEnd = static_cast<std::size_t>(egptr() - eback()) + delta;
+  if (newEnd > total) {
+    IFileSize lost = static_cast<IFileSize>(newEnd - total);
+    fFilePosition = fByteStream->doSeek(-lost, IFSFileStream::cur);
+    newEnd = total;
+  }
+
+  std::memmove(fBuffer.get() + delta, fBuffer.get(), total - delta);
+  setg(eback(), gptr() + delta - 1, eback() + newEnd);
+  fPbackEnd += delta;
+  *gptr() = static_cast<char>(c);
+  return 1;
+}
+
+int IFSFileBuf::sync() {
+  syncout();
+  syncin();
+  return 0;
+}
+
+void IFSFileBuf::syncout() {
+  if (!pbase())
+    return;
+  std::size_t count = static_cast<std::size_t>(pptr() - pbase());
+  if (count != 0) {
+    fByteStream->doWrite(pbase(), static_cast<int>(count));
+    fFilePosition += static_cast<IFileSize>(count);
+  }
+  setp(nullptr, nullptr);
+}
+
+void IFSFileBuf::syncin() {
+  if (gptr() && egptr() > gptr()) {
+    std::ptrdiff_t count = egptr() - gptr();
+    fFilePosition = fByteStream->doSeek(-static_cast<IFileSize>(count), IFSFileStream::cur);
+  }
+  dropGetArea();
+}
+
+void IFSFileBuf::dropGetArea() {
+  setg(nullptr, nullptr, nullptr);
+  fPbackEnd = nullptr;
+}
+
+streampos IFSFileBuf::seekoff(streamoff offset, ios::seek_dir dir, int) {
+  if (!fByteStream)
+    return EOF;
+  sync();
+  fFilePosition = fByteStream->doSeek(static_cast<IFileSize>(offset), tseek(dir));
+  return fFilePosition;
+}
+
+streampos IFSFileBuf::seekpos(streampos offset, int) {
+  if (!fByteStream)
+    return EOF;
+  syncout();
+  dropGetArea();
+  fFilePosition = fByteStream->doSeek(static_cast<IFileSize>(offset), IFSFileStream::beg);
+  return fFilePosition;
+}

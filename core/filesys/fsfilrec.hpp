@@ -1,0 +1,36 @@
+// IFSRecord and IFSFileRecord: what a file-system object stands for.
+//
+// A record knows its entity (for a file: its absolute path) and makes byte
+// streams on it.
+#pragma once
+
+#include "itext.hpp"
+#include "fsstream.hpp"
+
+class KELBASE_API IFSRecord {
+public:
+  virtual ~IFSRecord();
+  // The absolute host path of the entity.
+  virtual IText path() const = 0;
+
+protected:
+  IFSRecord();
+
+private:
+  IFSRecord(const IFSRecord&);
+  IFSRecord& operator=(const IFSRecord&);
+};
+
+class KELBASE_API IFSFileRecord : public IFSRecord {
+public:
+  ~IFSFileRecord() override;
+
+  // Opens the file and returns a new byte stream that the caller owns.
+  // `myMode` is the caller's ios::open_mode bits: read access for `in`, write
+  // access for `out` or `app`; `trunc` cuts the file; the stream stands at the
+  // file's end for `ate` or `app` and at 0 otherwise. `otherMode` is the
+  // access granted to other users of the file while the stream is open.
+  // Throws IInvalidParameter for a mode that asks for no access and
+  // IAccessError when the file cannot be opened.
+  virtual IFSFileStream* createStream(int myMode, int otherMode) const = 0;
+};

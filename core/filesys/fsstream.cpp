@@ -1,0 +1,5 @@
+// The out-of-line members of the byte stream: its type information lives in libkelbase.so.
+#include "fsstream.hpp"
+
+IFSFileStream::IFSFileStream() = default;
+IFSFileStream::~IFSFileStream() = default;

@@ -1,0 +1,162 @@
+// The POSIX byte stream: every call checked, retried on EINTR, and turned into an IAccessError.
+#include "hoststrm.hpp"
+
+#include "iexcept.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+static_assert(sizeof(off_t) >= sizeof(IFileSize), "file positions must be 64-bit: build with _FILE_OFFSET_BITS=64");
+
+namespace {
+
+void requireCount(int count, const char* operation, const void* buffer) {
+  if (count < 0)
+    throw IInvalidParameter(std::string(operation) + " of " + std::to_string(count) +
+                            " bytes: a byte count cannot be negative");
+  if (count > 0 && !buffer)
+    throw IInvalidParameter(std::string(operation) + " of " + std::to_string(count) +
+                            " bytes was given no buffer");
+}
+
+} // namespace
+
+IHostFileStream::IHostFileStream(std::string path, int otherMode) : fPath(std::move(path)), fOtherMode(otherMode) {}
+
+std::unique_ptr<IHostFileStream> IHostFileStream::open(const std::string& path, int flags, int otherMode) {
+  // The object exists before the descriptor does, so that whatever fails after
+  // open(2) leaves the descriptor to the destructor.
+  std::unique_ptr<IHostFileStream> stream(new IHostFileStream(path, otherMode));
+  int fd;
+  do
+    fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == EISDIR)
+      IThrowSystemError("open", path, error, "it is a directory, not a file");
+    IThrowSystemError("open", path, error);
+  }
+  stream->fDescriptor = fd;
+
+  // A directory opens for reading; refuse it here rather than at the first read.
+  struct stat status;
+  if (::fstat(fd, &status) != 0)
+    IThrowSystemError("stat", path, errno);
+  if (S_ISDIR(status.st_mode))
+    IThrowSystemError("open", path, EISDIR, "it is a directory, not a file");
+  return stream;
+}
+
+IHostFileStream::~IHostFileStream() {
+  if (fDescriptor >= 0)
+    ::close(fDescriptor);
+}
+
+int IHostFileStream::descriptor(const char* operation) const {
+  if (fDescriptor < 0)
+    throw IInvalidRequest(std::string(operation) + " of '" + fPath + "' is impossible: the stream is closed");
+  return fDescriptor;
+}
+
+void IHostFileStream::close() {
+  const int fd = descriptor("close");
+  fDescriptor = -1;
+  // Never retried: Linux releases the descriptor even when close(2) fails,
+  // and a second close could hit a descriptor another thread just opened.
+  // EINTR is no failure for the same reason: the descriptor is gone and the
+  // data went wherever it would have gone.
+  if (::close(fd) != 0 && errno != EINTR)
+    IThrowSystemError("close", fPath, errno);
+}
+
+std::ptrdiff_t IHostFileStream::doRead(void* buffer, int count) {
+  const int fd = descriptor("read");
+  requireCount(count, "read", buffer);
+  if (count == 0)
+    return 0;
+  ssize_t got;
+  do
+    got = ::read(fd, buffer, static_cast<std::size_t>(count));
+  while (got < 0 && errno == EINTR);
+  if (got < 0)
+    IThrowSystemError("read", fPath, errno);
+  return got;
+}
+
+void IHostFileStream::doWrite(const void* buffer, int count) {
+  const int fd = descriptor("write");
+  requireCount(count, "write", buffer);
+  const char* next = static_cast<const char*>(buffer);
+  std::size_t left = static_cast<std::size_t>(count);
+  while (left > 0) {
+    const ssize_t done = ::write(fd, next, left);
+    if (done < 0) {
+      if (errno == EINTR)
+        continue;
+      IThrowSystemError("write", fPath, errno);
+    }
+    // write(2) of a non-zero count returns 0 only for a file that takes no
+    // more bytes; looping would never end.
+    if (done == 0)
+      IThrowSystemError("write", fPath, EIO, "the system accepted no bytes");
+    next += done;
+    left -= static_cast<std::size_t>(done);
+  }
+}
+
+IFileSize IHostFileStream::doSeek(IFileSize offset, seek_dir dir) {
+  const int fd = descriptor("seek");
+  int whence;
+  switch (dir) {
+  case beg:
+    whence = SEEK_SET;
+    break;
+  case cur:
+    whence = SEEK_CUR;
+    break;
+  case end:
+    whence = SEEK_END;
+    break;
+  default:
+    throw IInvalidParameter("seek of '" + fPath + "': the direction " + std::to_string(static_cast<int>(dir)) +
+                            " is none of beg, cur, end");
+  }
+  static const char kBeforeStart[] = "the position would lie before the start of the file";
+  // Some devices accept any position; a negative one is refused here for all files.
+  if (dir == beg && offset < 0)
+    IThrowSystemError("seek", fPath, EINVAL, kBeforeStart);
+  const off_t position = ::lseek(fd, static_cast<off_t>(offset), whence);
+  if (position < 0) {
+    const int error = errno;
+    if (error == EINVAL)
+      IThrowSystemError("seek", fPath, error,
+                        offset < 0 ? kBeforeStart : "the position would lie past the largest the file allows");
+    IThrowSystemError("seek", fPath, error);
+  }
+  return position;
+}
+
+IFileSize IHostFileStream::endOfFile() const {
+  const int fd = descriptor("size query");
+  struct stat status;
+  if (::fstat(fd, &status) != 0)
+    IThrowSystemError("stat", fPath, errno);
+  return status.st_size;
+}
+
+void IHostFileStream::setEndOfFile(IFileSize size) {
+  const int fd = descriptor("truncate");
+  if (size < 0)
+    throw IInvalidParameter("truncate of '" + fPath + "' to " + std::to_string(size) +
+                            " bytes: a file size cannot be negative");
+  int result;
+  do
+    result = ::ftruncate(fd, static_cast<off_t>(size));
+  while (result != 0 && errno == EINTR);
+  if (result != 0)
+    IThrowSystemError("truncate", fPath, errno);
+}

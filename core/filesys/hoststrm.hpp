@@ -1,0 +1,49 @@
+// IHostFileStream: the byte stream over a POSIX file descriptor.
+//
+// The stream owns its descriptor (-1 once closed) and keeps the path only so
+// that its errors can name it. Every failure of the system is thrown as an
+// IAccessError whose errorId() is errno; any operation after close() throws
+// IInvalidRequest. Not safe to use from two threads at once.
+#pragma once
+
+#include "fsstream.hpp"
+
+#include <memory>
+#include <string>
+
+class KELBASE_API IHostFileStream : public IFSFileStream {
+public:
+  // Opens `path` with the open(2) `flags` (O_CLOEXEC is always added; EINTR is
+  // retried). A directory is refused with EISDIR even where open(2) would
+  // accept it. A failed open leaves no descriptor behind.
+  static std::unique_ptr<IHostFileStream> open(const std::string& path, int flags, int otherMode);
+
+  // Closes a descriptor that is still open and ignores the result.
+  ~IHostFileStream() override;
+
+  // Releases the descriptor; a failing close(2) is reported, the descriptor
+  // is gone anyway and close(2) is never retried.
+  void close() override;
+  // One read(2) of at most `count` bytes; 0 at the end of the file (and for a count of 0).
+  std::ptrdiff_t doRead(void* buffer, int count) override;
+  // Writes every byte, continuing short writes, or throws.
+  void doWrite(const void* buffer, int count) override;
+  // lseek(2); a position before 0 is refused with EINVAL.
+  IFileSize doSeek(IFileSize offset, seek_dir dir) override;
+  IFileSize endOfFile() const override;
+  // ftruncate(2): cuts the file or extends it with zeros.
+  void setEndOfFile(IFileSize size) override;
+
+  const std::string& path() const { return fPath; }
+  // The access granted to other users, as given when the stream was made.
+  int otherMode() const { return fOtherMode; }
+  bool isOpen() const { return fDescriptor >= 0; }
+
+private:
+  IHostFileStream(std::string path, int otherMode);
+  int descriptor(const char* operation) const; // throws IInvalidRequest once closed
+
+  int fDescriptor = -1; // -1 when closed
+  std::string fPath;
+  int fOtherMode;
+};

@@ -1,0 +1,55 @@
+// IFileIOStream: an iostream that reads and writes one file.
+//
+//   IFileIOStream data("scores.txt", ios::in | ios::out, 0);
+//   data << "alice " << 42 << '\n';
+//   data.seekg(0);
+//   std::string name; int score;
+//   data >> name >> score;
+//
+// The open mode is the classic ios::open_mode bits: in, out, ate (start at the
+// end), app (every write at the end), trunc (cut to 0 bytes), nocreate (the
+// file must exist), noreplace (the file must not exist, with trunc), bin. The
+// sharing mode says what others may do with the file while it is open:
+// ios::in (read it), ios::out (write it), both, or 0.
+//
+// Reading and writing may alternate with no seek in between; the position is
+// one, for both. Failures of the file system are thrown as IAccessError (a
+// subclass of IException, itself a std::exception) whose text names the
+// operation, the path and the system's error; they pass through the stream
+// operations unchanged. Not safe to use from two threads at once.
+#pragma once
+
+#include "ifilesys.hpp"
+#include "iostream.hpp"
+#include "kfexport.hpp"
+
+#include <memory>
+
+class IFSFileBuf;
+
+class KELFILE_API IFileIOStream : public iostream {
+public:
+  // Opens `fileToOpen`; throws what opening throws, and then no stream exists.
+  IFileIOStream(const IFile& fileToOpen, int modeForMe, int modeForOthers);
+  // Opens the file at `path`, found, made or refused by the open mode: trunc
+  // replaces (or, with noreplace, only creates), out creates a missing file
+  // unless nocreate is given, anything else needs an existing file.
+  IFileIOStream(const IHostPathName& path, int myMode, int otherMode,
+                const ICompoundNameParser& parser = ICompoundNameParser());
+  // Closes the file, dropping any failure of the close.
+  ~IFileIOStream() override;
+
+  // Opens another (or the same) file on a closed stream; the state bits stay.
+  void open(const IFile& fileToOpen, int myMode, int otherMode);
+  // Writes pending output and closes the file; throws on a failed write or
+  // close (the stream then stays open, its output kept for a retry).
+  void close();
+  // A copy of the file the stream is open on; names nothing while closed.
+  IFile file() const;
+
+private:
+  IFileIOStream(const IFileIOStream&);
+  IFileIOStream& operator=(const IFileIOStream&);
+
+  std::unique_ptr<IFSFileBuf> fBuffer;
+};

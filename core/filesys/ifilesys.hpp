@@ -1,0 +1,85 @@
+// File-system objects: IFileSystemEntity, and IFile, a copyable value that
+// names one file (or nothing). IDirectory and IVolume exist for their type.
+#pragma once
+
+#include "icnparse.hpp"
+#include "fsfilrec.hpp"
+
+#include <memory>
+
+class KELBASE_API IFileSystemEntity {
+public:
+  // What making a file object by path does to the file.
+  enum ECreateFlags {
+    kMustExist = 0,       // the file must exist (ENOENT otherwise)
+    kCreateIfNeeded = 1,  // an empty file is made when missing
+    kCreateOnly = 2,      // the file must not exist (EEXIST); it is made, atomically
+    kReplaceExisting = 3  // made when missing, cut to 0 bytes when present
+  };
+
+  virtual ~IFileSystemEntity();
+
+  // The record; throws IInvalidRequest when the object names nothing.
+  IFSRecord* getRecord() const {
+    assertValid();
+    return fRecord;
+  }
+  void assertValid() const {
+    if (!fRecord)
+      invalidRecord();
+  }
+  bool isValid() const { return fRecord != nullptr; }
+
+protected:
+  IFileSystemEntity();
+  explicit IFileSystemEntity(std::shared_ptr<IFSRecord> record);
+  IFileSystemEntity(const IFileSystemEntity&);
+  IFileSystemEntity& operator=(const IFileSystemEntity&);
+
+  [[noreturn]] void invalidRecord() const;
+
+  IFSRecord* fRecord; // null when the object names nothing
+
+private:
+  std::shared_ptr<IFSRecord> fOwner; // keeps fRecord alive; shared by copies
+};
+
+class KELBASE_API IFile : public IFileSystemEntity {
+public:
+  // Names nothing.
+  IFile();
+  IFile(const IFile&);
+  // Names the file at `path`, found, created, replaced or refused as `rule`
+  // says. Throws IInvalidParameter for a path the parser rejects and
+  // IAccessError when the file system refuses (a missing file or folder, an
+  // existing file with kCreateOnly, a directory, no permission).
+  IFile(const IText& path, ECreateFlags rule = kMustExist,
+        const ICompoundNameParser& parser = ICompoundNameParser());
+  // Names `record`, shared by the copies of this object.
+  explicit IFile(std::shared_ptr<IFSFileRecord> record);
+  ~IFile() override;
+
+  IFile& operator=(const IFile&);
+  // Takes the entity's record; throws IInvalidParameter when it is not a file.
+  IFile& operator=(const IFileSystemEntity&);
+
+  IFSFileRecord* getRecord() const { return static_cast<IFSFileRecord*>(IFileSystemEntity::getRecord()); }
+  // The absolute path; throws IInvalidRequest when the object names nothing.
+  IText path() const { return getRecord()->path(); }
+};
+
+class KELBASE_API IDirectory : public IFileSystemEntity {
+public:
+  IDirectory();
+  IDirectory(const IDirectory&);
+  ~IDirectory() override;
+  IDirectory& operator=(const IDirectory&);
+};
+
+class KELBASE_API IVolume : public IFileSystemEntity {
+public:
+  IVolume();
+  IVolume(const IVolume&);
+  ~IVolume() override;
+  IVolume& operator=(const IVolume&);
+};

@@ -1,0 +1,90 @@
+// ios: the state, format and buffer of a classic stream, the virtual base of
+// istream and ostream.
+#pragma once
+
+#include "krexport.hpp"
+
+#include <cstdio> // EOF
+
+class streambuf;
+class ostream;
+
+// Positions and offsets are 64-bit: a file position beyond 2 GiB is exact.
+typedef long long streamoff;
+typedef long long streampos;
+
+class KELRT_API ios {
+public:
+  enum io_state { goodbit = 0, eofbit = 1, failbit = 2, badbit = 4, hardfail = 128 };
+  enum open_mode {
+    in = 1, out = 2, ate = 4, app = 8, trunc = 16,
+    nocreate = 32, noreplace = 64, bin = 128, binary = 128
+  };
+  enum seek_dir { beg = 0, cur = 1, end = 2 };
+  enum {
+    skipws = 0x1, left = 0x2, right = 0x4, internal = 0x8,
+    dec = 0x10, oct = 0x20, hex = 0x40,
+    showbase = 0x80, showpoint = 0x100, uppercase = 0x200, showpos = 0x400,
+    scientific = 0x800, fixed = 0x1000, unitbuf = 0x2000, stdio = 0x4000
+  };
+  static constexpr long basefield = dec | oct | hex;
+  static constexpr long adjustfield = left | right | internal;
+  static constexpr long floatfield = scientific | fixed;
+
+  explicit ios(streambuf* buffer);
+  virtual ~ios();
+
+  long flags() const { return fFlags; }
+  long flags(long bits) { long old = fFlags; fFlags = bits; return old; }
+  long setf(long bits) { long old = fFlags; fFlags |= bits; return old; }
+  long setf(long bits, long field) { long old = fFlags; fFlags = (fFlags & ~field) | (bits & field); return old; }
+  long unsetf(long bits) { long old = fFlags; fFlags &= ~bits; return old; }
+
+  int width() const { return fWidth; }
+  int width(int w) { int old = fWidth; fWidth = w; return old; }
+  char fill() const { return fFill; }
+  char fill(char c) { char old = fFill; fFill = c; return old; }
+  int precision() const { return fPrecision; }
+  int precision(int p) { int old = fPrecision; fPrecision = p; return old; }
+
+  ostream* tie() const { return fTie; }
+  ostream* tie(ostream* s) { ostream* old = fTie; fTie = s; return old; }
+
+  streambuf* rdbuf() const { return fBuffer; }
+
+  int rdstate() const { return fState; }
+  // Sets the state to `state`; without a buffer badbit is always set.
+  void clear(int state = 0) { fState = fBuffer ? state : state | badbit; }
+  void setstate(int bits) { clear(fState | bits); }
+  int good() const { return fState == 0; }
+  int eof() const { return fState & eofbit; }
+  int fail() const { return fState & (failbit | badbit | hardfail); }
+  int bad() const { return fState & (badbit | hardfail); }
+  operator void*() const { return fail() ? nullptr : const_cast<ios*>(this); }
+  int operator!() const { return fail(); }
+
+  // Per-stream user words: xalloc hands out an index for iword and pword.
+  static int xalloc();
+  long& iword(int index);
+  void*& pword(int index);
+
+protected:
+  ios();
+  // Attaches `buffer` and resets state and format to their defaults.
+  void init(streambuf* buffer);
+
+private:
+  ios(const ios&);
+  ios& operator=(const ios&);
+
+  struct IUserWords;
+
+  streambuf* fBuffer;
+  ostream* fTie;
+  long fFlags;
+  int fState;
+  int fWidth;
+  int fPrecision;
+  char fFill;
+  IUserWords* fUserWords; // made on the first iword or pword
+};

@@ -1,0 +1,364 @@
+// The host byte stream and file record over real files and real system errors.
+#include "hostrec.hpp"
+#include "hoststrm.hpp"
+#include "iexcept.hpp"
+#include "ifilesys.hpp"
+#include "tempdir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kIn = 1, kOut = 2, kAte = 4, kApp = 8, kTrunc = 16, kNoCreate = 32, kNoReplace = 64, kBin = 128;
+
+std::unique_ptr<IFSFileStream> openStream(const std::string& path, int mode, int otherMode = 0) {
+  return std::unique_ptr<IFSFileStream>(IFile(path).getRecord()->createStream(mode, otherMode));
+}
+
+std::set<int> openDescriptors() {
+  std::set<int> numbers;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    numbers.insert(std::stoi(entry.path().filename().string()));
+  return numbers;
+}
+
+// The open(2) flags of descriptor `fd`, as the kernel reports them.
+int descriptorFlags(int fd) {
+  std::ifstream info("/proc/self/fdinfo/" + std::to_string(fd));
+  std::string key;
+  while (info >> key) {
+    if (key == "flags:") {
+      std::string octal;
+      info >> octal;
+      return std::stoi(octal, nullptr, 8);
+    }
+  }
+  throw std::runtime_error("no flags for descriptor " + std::to_string(fd));
+}
+
+// Expects `action` to throw an IAccessError with `error`, whose text names the
+// operation, the path and the system's error; returns the text.
+std::string expectAccessError(const std::function<void()>& action, const std::string& operation,
+                              const std::string& path, int error) {
+  try {
+    action();
+  } catch (const IAccessError& e) {
+    EXPECT_EQ(e.errorId(), error) << e.what();
+    const std::string text = e.what();
+    EXPECT_EQ(text.rfind(operation + " of '" + path + "' failed: ", 0), 0u) << text;
+    EXPECT_NE(text.find(std::strerror(error)), std::string::npos) << text;
+    EXPECT_NE(text.find("(errno " + std::to_string(error) + ")"), std::string::npos) << text;
+    return text;
+  }
+  ADD_FAILURE() << "no IAccessError for " << operation << " of " << path;
+  return {};
+}
+
+class HostStreamTest : public ::testing::Test {
+protected:
+  ITempDir fDir;
+  std::string fFile = fDir.path("data");
+};
+
+// --- modes --------------------------------------------------------------
+
+struct ModeCase {
+  const char* name;
+  int mode;
+  int access;    // O_RDONLY, O_WRONLY or O_RDWR
+  bool append;   // O_APPEND
+  bool truncate; // the file is cut to 0
+  bool atEnd;    // the stream starts at the end
+};
+
+class HostStreamModeTest : public HostStreamTest, public ::testing::WithParamInterface<ModeCase> {};
+
+TEST_P(HostStreamModeTest, ModeGivesAccessPositionAndFlags) {
+  const ModeCase& c = GetParam();
+  const std::string before = "0123456789";
+  writeWholeFile(fFile, before);
+
+  const std::set<int> old = openDescriptors();
+  auto stream = openStream(fFile, c.mode, 0x55);
+  std::set<int> added;
+  for (int fd : openDescriptors())
+    if (!old.count(fd))
+      added.insert(fd);
+  ASSERT_EQ(added.size(), 1u);
+  const int flags = descriptorFlags(*added.begin());
+  EXPECT_EQ(flags & O_ACCMODE, c.access);
+  EXPECT_EQ((flags & O_APPEND) != 0, c.append);
+  EXPECT_NE(flags & O_CLOEXEC, 0);
+  EXPECT_EQ(dynamic_cast<IHostFileStream&>(*stream).otherMode(), 0x55);
+
+  const IFileSize size = c.truncate ? 0 : 10;
+  EXPECT_EQ(stream->endOfFile(), size);
+  EXPECT_EQ(stream->doSeek(0, IFSFileStream::cur), c.atEnd ? size : 0);
+
+  stream->doSeek(0, IFSFileStream::beg);
+  char buffer[4];
+  if (c.access == O_WRONLY)
+    expectAccessError([&] { stream->doRead(buffer, 4); }, "read", fFile, EBADF);
+  else
+    EXPECT_EQ(stream->doRead(buffer, 4), c.truncate ? 0 : 4);
+
+  stream->doSeek(0, IFSFileStream::beg);
+  if (c.access == O_RDONLY) {
+    expectAccessError([&] { stream->doWrite("X", 1); }, "write", fFile, EBADF);
+    EXPECT_EQ(readWholeFile(fFile), before);
+  } else {
+    stream->doWrite("X", 1);
+    const std::string kept = c.truncate ? "" : before;
+    EXPECT_EQ(readWholeFile(fFile), c.append ? kept + "X" : "X" + kept.substr(std::min<size_t>(1, kept.size())));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, HostStreamModeTest,
+    ::testing::Values(ModeCase{"in", kIn, O_RDONLY, false, false, false},
+                      ModeCase{"out", kOut, O_WRONLY, false, false, false},
+                      ModeCase{"inOut", kIn | kOut, O_RDWR, false, false, false},
+                      ModeCase{"app", kApp, O_WRONLY, true, false, true},
+                      ModeCase{"outApp", kOut | kApp, O_WRONLY, true, false, true},
+                      ModeCase{"inApp", kIn | kApp, O_RDWR, true, false, true},
+                      ModeCase{"inAte", kIn | kAte, O_RDONLY, false, false, true},
+                      ModeCase{"outAte", kOut | kAte, O_WRONLY, false, false, true},
+                      ModeCase{"outTrunc", kOut | kTrunc, O_WRONLY, false, true, false},
+                      ModeCase{"trunc", kTrunc, O_WRONLY, false, true, false},
+                      ModeCase{"inTrunc", kIn | kTrunc, O_RDWR, false, true, false},
+                      ModeCase{"appTrunc", kApp | kTrunc, O_WRONLY, true, true, true},
+                      ModeCase{"inOutWithIgnoredBits", kIn | kOut | kBin | kNoCreate | kNoReplace, O_RDWR, false,
+                               false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class HostStreamBadModeTest : public HostStreamTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(HostStreamBadModeTest, ModeWithoutAccessIsRefusedWithoutOpening) {
+  writeWholeFile(fFile, "kept");
+  const IFile file(fFile);
+  const int descriptors = openDescriptorCount();
+  try {
+    std::unique_ptr<IFSFileStream> stream(file.getRecord()->createStream(GetParam(), 0));
+    FAIL() << "mode " << GetParam() << " was accepted";
+  } catch (const IInvalidParameter& e) {
+    EXPECT_NE(std::string(e.what()).find("none of in, out, app"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(openDescriptorCount(), descriptors);
+  EXPECT_EQ(readWholeFile(fFile), "kept");
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, HostStreamBadModeTest,
+                         ::testing::Values(0, kAte, kBin, kNoCreate, kNoReplace, kAte | kBin | kNoCreate | kNoReplace));
+
+// --- reading, writing, positions ------------------------------------------
+
+class HostStreamRoundTripTest : public HostStreamTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(HostStreamRoundTripTest, WrittenBytesReadBackInChunks) {
+  std::string data(static_cast<size_t>(GetParam()), '\0');
+  for (size_t i = 0; i < data.size(); ++i)
+    data[i] = static_cast<char>((i * 131 + i / 251) & 0xff);
+  writeWholeFile(fFile, "");
+  auto stream = openStream(fFile, kIn | kOut);
+  stream->doWrite(data.data(), static_cast<int>(data.size()));
+  EXPECT_EQ(stream->endOfFile(), static_cast<IFileSize>(data.size()));
+  EXPECT_EQ(stream->doSeek(0, IFSFileStream::beg), 0);
+
+  std::string back;
+  char chunk[1000];
+  while (std::ptrdiff_t got = stream->doRead(chunk, sizeof chunk)) {
+    ASSERT_GT(got, 0);
+    back.append(chunk, static_cast<size_t>(got));
+  }
+  EXPECT_EQ(back, data);
+  EXPECT_EQ(stream->doRead(chunk, sizeof chunk), 0); // still at the end
+  stream->close();
+  EXPECT_EQ(readWholeFile(fFile), data);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, HostStreamRoundTripTest, ::testing::Values(1, 4095, 4096, 4097, 8192, 1 << 20));
+
+TEST_F(HostStreamTest, SeekMovesInAllThreeDirections) {
+  writeWholeFile(fFile, "0123456789");
+  auto stream = openStream(fFile, kIn);
+  char c;
+  EXPECT_EQ(stream->doSeek(3, IFSFileStream::beg), 3);
+  EXPECT_EQ(stream->doSeek(2, IFSFileStream::cur), 5);
+  ASSERT_EQ(stream->doRead(&c, 1), 1);
+  EXPECT_EQ(c, '5');
+  EXPECT_EQ(stream->doSeek(-2, IFSFileStream::end), 8);
+  ASSERT_EQ(stream->doRead(&c, 1), 1);
+  EXPECT_EQ(c, '8');
+  EXPECT_EQ(stream->doSeek(5, IFSFileStream::end), 15); // past the end is allowed
+  EXPECT_EQ(stream->doRead(&c, 1), 0);
+}
+
+TEST_F(HostStreamTest, SeekBeforeStartIsRefusedAndKeepsPosition) {
+  writeWholeFile(fFile, "0123456789");
+  auto stream = openStream(fFile, kIn);
+  const std::pair<IFileSize, IFSFileStream::seek_dir> seeks[] = {
+      {-1, IFSFileStream::beg}, {-5, IFSFileStream::cur}, {-11, IFSFileStream::end}};
+  for (const auto& [offset, dir] : seeks) {
+    stream->doSeek(4, IFSFileStream::beg);
+    const std::string text =
+        expectAccessError([&] { stream->doSeek(offset, dir); }, "seek", fFile, EINVAL);
+    EXPECT_NE(text.find("before the start"), std::string::npos) << text;
+    EXPECT_EQ(stream->doSeek(0, IFSFileStream::cur), 4);
+  }
+  EXPECT_THROW(stream->doSeek(0, static_cast<IFSFileStream::seek_dir>(3)), IInvalidParameter);
+}
+
+TEST_F(HostStreamTest, PositionsAndSizesAre64Bit) {
+  writeWholeFile(fFile, "");
+  auto stream = openStream(fFile, kIn | kOut);
+  const IFileSize far = (IFileSize(5) << 30) + 7; // past 4 GiB, a sparse file
+  EXPECT_EQ(stream->doSeek(far, IFSFileStream::beg), far);
+  stream->doWrite("z", 1);
+  EXPECT_EQ(stream->endOfFile(), far + 1);
+  EXPECT_EQ(stream->doSeek(-1, IFSFileStream::end), far);
+  char c = 0;
+  ASSERT_EQ(stream->doRead(&c, 1), 1);
+  EXPECT_EQ(c, 'z');
+  stream->setEndOfFile(IFileSize(3) << 31);
+  EXPECT_EQ(stream->endOfFile(), IFileSize(3) << 31);
+}
+
+TEST_F(HostStreamTest, SetEndOfFileCutsAndExtendsWithZerosLeavingPosition) {
+  writeWholeFile(fFile, "abcdef");
+  auto stream = openStream(fFile, kIn | kOut | kAte);
+  stream->setEndOfFile(3);
+  EXPECT_EQ(stream->endOfFile(), 3);
+  EXPECT_EQ(readWholeFile(fFile), "abc");
+  stream->setEndOfFile(5);
+  EXPECT_EQ(readWholeFile(fFile), std::string("abc\0\0", 5));
+  EXPECT_EQ(stream->doSeek(0, IFSFileStream::cur), 6);
+  EXPECT_THROW(stream->setEndOfFile(-1), IInvalidParameter);
+  EXPECT_EQ(stream->endOfFile(), 5);
+}
+
+TEST_F(HostStreamTest, CountsOfZeroDoNothingAndNegativeCountsAreRefused) {
+  writeWholeFile(fFile, "abc");
+  auto stream = openStream(fFile, kIn | kOut);
+  char buffer[4];
+  EXPECT_EQ(stream->doRead(buffer, 0), 0);
+  EXPECT_EQ(stream->doRead(nullptr, 0), 0);
+  stream->doWrite(nullptr, 0);
+  EXPECT_THROW(stream->doRead(buffer, -1), IInvalidParameter);
+  EXPECT_THROW(stream->doWrite(buffer, -1), IInvalidParameter);
+  EXPECT_EQ(stream->doSeek(0, IFSFileStream::cur), 0);
+  EXPECT_EQ(readWholeFile(fFile), "abc");
+}
+
+// --- closing ----------------------------------------------------------------
+
+TEST_F(HostStreamTest, CloseReleasesTheDescriptorAndEndsTheStream) {
+  writeWholeFile(fFile, "abc");
+  const int descriptors = openDescriptorCount();
+  auto stream = openStream(fFile, kIn | kOut);
+  EXPECT_EQ(openDescriptorCount(), descriptors + 1);
+  stream->close();
+  EXPECT_EQ(openDescriptorCount(), descriptors);
+
+  char buffer[1];
+  const std::function<void()> operations[] = {
+      [&] { stream->close(); },
+      [&] { stream->doRead(buffer, 1); },
+      [&] { stream->doWrite("x", 1); },
+      [&] { stream->doSeek(0, IFSFileStream::beg); },
+      [&] { stream->endOfFile(); },
+      [&] { stream->setEndOfFile(0); }};
+  for (const auto& operation : operations)
+    EXPECT_THROW(operation(), IInvalidRequest);
+  stream.reset();
+  EXPECT_EQ(openDescriptorCount(), descriptors);
+}
+
+TEST_F(HostStreamTest, DeletingAnOpenStreamReleasesTheDescriptor) {
+  writeWholeFile(fFile, "");
+  const int descriptors = openDescriptorCount();
+  {
+    auto stream = openStream(fFile, kOut);
+    stream->doWrite("data", 4);
+  }
+  EXPECT_EQ(openDescriptorCount(), descriptors);
+  EXPECT_EQ(readWholeFile(fFile), "data");
+}
+
+// --- real failures ------------------------------------------------------------
+
+TEST(HostStreamFailureTest, WriteToFullDeviceIsENOSPC) {
+  auto stream = openStream("/dev/full", kOut);
+  expectAccessError([&] { stream->doWrite("x", 1); }, "write", "/dev/full", ENOSPC);
+}
+
+TEST(HostStreamFailureTest, TruncatingADeviceIsEINVAL) {
+  auto stream = openStream("/dev/full", kOut);
+  expectAccessError([&] { stream->setEndOfFile(0); }, "truncate", "/dev/full", EINVAL);
+}
+
+TEST(HostStreamFailureTest, WriteToProcVersionIsEIO) {
+  std::unique_ptr<IFSFileStream> stream;
+  try {
+    stream = openStream("/proc/version", kOut);
+  } catch (const IAccessError& e) {
+    if (e.errorId() == EACCES && ::geteuid() != 0)
+      GTEST_SKIP() << "only root may open /proc/version for writing";
+    throw;
+  }
+  expectAccessError([&] { stream->doWrite("x", 1); }, "write", "/proc/version", EIO);
+}
+
+TEST(HostStreamFailureTest, ReadOfUnmappedMemoryIsEIO) {
+  auto stream = openStream("/proc/self/mem", kIn);
+  char buffer[8];
+  expectAccessError([&] { stream->doRead(buffer, sizeof buffer); }, "read", "/proc/self/mem", EIO);
+}
+
+TEST(HostStreamFailureTest, FailedOpensLeakNoDescriptor) {
+  ITempDir dir;
+  const IFile ostype("/proc/sys/kernel/ostype");
+  const IHostFileRecord folder(dir.path());
+  const IFile vanished(dir.path("vanished"), IFileSystemEntity::kCreateOnly);
+  ASSERT_EQ(::unlink(dir.path("vanished").c_str()), 0);
+
+  struct Case {
+    const IFSFileRecord& record;
+    int mode;
+    std::string path;
+    int error;
+  } cases[] = {
+      {*ostype.getRecord(), kOut, "/proc/sys/kernel/ostype", EACCES}, // even for root
+      {folder, kIn, dir.path(), EISDIR},
+      {folder, kOut, dir.path(), EISDIR},
+      {folder, kIn | kOut, dir.path(), EISDIR},
+      {*vanished.getRecord(), kOut, dir.path("vanished"), ENOENT},
+  };
+  for (const Case& c : cases) {
+    const int descriptors = openDescriptorCount();
+    const std::string text = expectAccessError(
+        [&] { std::unique_ptr<IFSFileStream>(c.record.createStream(c.mode, 0)); }, "open", c.path, c.error);
+    if (c.error == EISDIR)
+      EXPECT_NE(text.find("directory"), std::string::npos) << text;
+    EXPECT_EQ(openDescriptorCount(), descriptors) << text;
+  }
+  EXPECT_FALSE(pathExists(dir.path("vanished"))); // opening never creates
+}
+
+TEST(HostFileRecordTest, NeedsAnAbsolutePath) {
+  EXPECT_THROW(IHostFileRecord("relative"), IInvalidParameter);
+  EXPECT_THROW(IHostFileRecord(""), IInvalidParameter);
+  EXPECT_EQ(IHostFileRecord("/a/b").path(), IText("/a/b"));
+}
+
+} // namespace
