@@ -40,7 +40,8 @@ IFileIOStream::IFileIOStream(const IHostPathName& path, int myMode, int otherMod
   init(fBuffer.get());
 }
 
-IFileIOStream::IFileIOStream(const IFileIOStream&) : iostream() {}
+// A copy takes nothing from its argument: no buffer is made or attached.
+IFileIOStream::IFileIOStream(const IFileIOStream&) : ios(), iostream() {}
 
 IFileIOStream& IFileIOStream::operator=(const IFileIOStream&) { return *this; }
 

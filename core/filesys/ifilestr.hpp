@@ -48,6 +48,7 @@ public:
   IFile file() const;
 
 private:
+  friend class IFileIOStreamOrdinals; // the ordinal table's entries for the copy operations
   IFileIOStream(const IFileIOStream&);
   IFileIOStream& operator=(const IFileIOStream&);
 

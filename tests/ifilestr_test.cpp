@@ -1,0 +1,277 @@
+// IFileIOStream on real files: how open modes find, make or refuse a file,
+// construction and destruction, close and reopen, and classic programs.
+#include "filebuf.hpp"
+#include "iexcept.hpp"
+#include "ifilestr.hpp"
+#include "iomanip.hpp"
+#include "memfile.hpp"
+#include "tempdir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+namespace {
+
+int errorOf(auto&& attempt) {
+  try {
+    attempt();
+  } catch (const IAccessError& error) {
+    return error.errorId();
+  }
+  return 0;
+}
+
+// --- open mode to creation rule --------------------------------------------
+
+enum EOutcome { kOpened, kCreated, kEmptied, kMissing, kExists };
+
+struct IModeCase {
+  const char* fName;
+  int fMode;
+  EOutcome fOnMissing;  // what happens when the file does not exist
+  EOutcome fOnExisting; // what happens to an existing file of 3 bytes
+};
+
+class CreateRule : public ::testing::TestWithParam<IModeCase> {};
+
+// Tries the mode on a missing and on an existing file. A mode that asks for no
+// access at all passes the rule but is refused when the file is opened.
+TEST_P(CreateRule, FindsMakesReplacesOrRefuses) {
+  const IModeCase& c = GetParam();
+  ITempDir dir;
+  auto attempt = [&](const std::string& path) -> EOutcome {
+    bool existed = pathExists(path);
+    try {
+      IFileIOStream s(path, c.fMode, 0);
+    } catch (const IInvalidParameter&) {
+      EXPECT_EQ(c.fMode & (ios::in | ios::out | ios::app | ios::trunc), 0) << "only a mode without access";
+    } catch (const IAccessError& error) {
+      if (error.errorId() == ENOENT)
+        return kMissing;
+      if (error.errorId() == EEXIST)
+        return kExists;
+      ADD_FAILURE() << error.what();
+    }
+    if (!existed)
+      return pathExists(path) ? kCreated : kMissing;
+    return readWholeFile(path).empty() ? kEmptied : kOpened;
+  };
+
+  std::string missing = dir.path("missing");
+  EXPECT_EQ(attempt(missing), c.fOnMissing);
+  std::string existing = dir.path("existing");
+  writeWholeFile(existing, "old");
+  EXPECT_EQ(attempt(existing), c.fOnExisting);
+  if (c.fOnExisting != kEmptied) {
+    EXPECT_EQ(readWholeFile(existing), "old");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, CreateRule,
+    ::testing::Values(IModeCase{"in", ios::in, kMissing, kOpened}, IModeCase{"out", ios::out, kCreated, kOpened},
+                      IModeCase{"in_out", ios::in | ios::out, kCreated, kOpened},
+                      IModeCase{"out_nocreate", ios::out | ios::nocreate, kMissing, kOpened},
+                      IModeCase{"out_trunc", ios::out | ios::trunc, kCreated, kEmptied},
+                      IModeCase{"out_trunc_noreplace", ios::out | ios::trunc | ios::noreplace, kCreated, kExists},
+                      IModeCase{"in_trunc", ios::in | ios::trunc, kCreated, kEmptied},
+                      IModeCase{"out_trunc_nocreate", ios::out | ios::trunc | ios::nocreate, kCreated, kEmptied},
+                      IModeCase{"out_noreplace", ios::out | ios::noreplace, kCreated, kOpened},
+                      IModeCase{"app", ios::app, kMissing, kOpened},
+                      IModeCase{"out_app", ios::out | ios::app, kCreated, kOpened},
+                      IModeCase{"none", 0, kMissing, kOpened}),
+    [](const auto& info) { return std::string(info.param.fName); });
+
+// --- construction and destruction ------------------------------------------
+
+TEST(FileStream, FailedConstructionLeavesNothingOpen) {
+  ITempDir dir;
+  int before = openDescriptorCount();
+  EXPECT_EQ(errorOf([&] { IFileIOStream s(dir.path("nothing"), ios::in, 0); }), ENOENT);
+  EXPECT_EQ(errorOf([&] { IFileIOStream s(dir.path("no/such/folder"), ios::out, 0); }), ENOENT);
+  EXPECT_EQ(errorOf([&] { IFileIOStream s("/proc/sys/kernel/ostype", ios::out, 0); }), EACCES);
+  EXPECT_EQ(errorOf([&] { IFileIOStream s(dir.path(), ios::in, 0); }), EISDIR);
+  EXPECT_THROW(IFileIOStream("", ios::in, 0), IInvalidParameter);
+  EXPECT_EQ(openDescriptorCount(), before);
+}
+
+TEST(FileStream, FailingByteStreamFailsConstructionFromFile) {
+  std::shared_ptr<IMemoryFile> mem;
+  IFile file = memoryFile(mem, "abc");
+  mem->fFailCall = 1;
+  EXPECT_THROW(IFileIOStream(file, ios::in, 0), IAccessError);
+  mem->fFailCall = 2; // the endOfFile of an ate open
+  EXPECT_THROW(IFileIOStream(file, ios::in | ios::ate, 0), IAccessError);
+  EXPECT_EQ(mem->fLiveStreams, 0);
+  EXPECT_THROW(IFileIOStream(IFile(), ios::in, 0), IInvalidRequest);
+}
+
+TEST(FileStream, DestructionAfterCloseAndAfterFailedWrite) {
+  ITempDir dir;
+  {
+    IFileIOStream s(dir.path("a"), ios::out, 0);
+    s << "kept";
+    s.close();
+  } // the second close inside the destructor is a reported precondition, dropped
+  EXPECT_EQ(readWholeFile(dir.path("a")), "kept");
+
+  int before = openDescriptorCount();
+  {
+    IFileIOStream full("/dev/full", ios::out, 0);
+    full << "lost";
+    EXPECT_EQ(errorOf([&] { full.close(); }), ENOSPC);
+  } // the destructor drops the failure and releases everything
+  EXPECT_EQ(openDescriptorCount(), before);
+}
+
+template <class IBase>
+class DeleteThrough : public ::testing::Test {};
+using IBases = ::testing::Types<ios, istream, ostream, iostream, IFileIOStream>;
+TYPED_TEST_SUITE(DeleteThrough, IBases);
+
+TYPED_TEST(DeleteThrough, RunsTheWholeDestructor) {
+  ITempDir dir;
+  IFileIOStream* stream = new IFileIOStream(dir.path("f"), ios::out, 0);
+  *stream << "flushed by the destructor";
+  TypeParam* base = stream;
+  delete base;
+  EXPECT_EQ(readWholeFile(dir.path("f")), "flushed by the destructor");
+}
+
+TEST(FileStream, CloseAndOpenAnotherFileKeepsStateBits) {
+  ITempDir dir;
+  writeWholeFile(dir.path("one"), "1");
+  writeWholeFile(dir.path("two"), "22");
+  IFileIOStream s(dir.path("one"), ios::in, 0);
+  int n = 0;
+  s >> n;
+  EXPECT_EQ(n, 1);
+  EXPECT_TRUE(s.eof());
+  IFile first = s.file();
+  EXPECT_EQ(first.path(), IText(dir.path("one")));
+  s.close();
+  EXPECT_FALSE(s.file().isValid());
+  EXPECT_TRUE(s.eof()) << "close leaves the state bits alone";
+
+  s.open(IFile(dir.path("two")), ios::in, 0);
+  EXPECT_TRUE(s.eof()) << "so does open";
+  s.clear();
+  s >> n;
+  EXPECT_EQ(n, 22);
+  EXPECT_EQ(first.path(), IText(dir.path("one"))) << "file() handed out a copy";
+  EXPECT_THROW(s.open(first, ios::in, 0), IAssertionFailure);
+}
+
+// --- classic programs --------------------------------------------------------
+
+TEST(FileStream, FormattedRecordsRoundTrip) {
+  ITempDir dir;
+  {
+    IFileIOStream out(dir.path("r"), ios::out | ios::trunc, 0);
+    for (int i = 0; i < 1000; ++i)
+      out << "item" << i << ' ' << setw(8) << i * 37 << ' ' << i * 0.5 << ' ' << -i << '\n';
+  }
+  IFileIOStream in(dir.path("r"), ios::in, 0);
+  std::string name;
+  long quantity = 0;
+  double half = 0;
+  int negative = 0;
+  for (int i = 0; i < 1000; ++i) {
+    ASSERT_TRUE(in >> name >> quantity >> half >> negative) << i;
+    EXPECT_EQ(name, "item" + std::to_string(i));
+    EXPECT_EQ(quantity, i * 37);
+    EXPECT_EQ(half, i * 0.5);
+    EXPECT_EQ(negative, -i);
+  }
+  EXPECT_FALSE(in >> name);
+  EXPECT_TRUE(in.eof());
+}
+
+TEST(FileStream, GetlineLoopOverManyBuffers) {
+  ITempDir dir;
+  std::string expected;
+  for (int i = 0; i < 5000; ++i)
+    expected += std::string(static_cast<std::size_t>(i % 97), 'a' + i % 26) + '\n';
+  writeWholeFile(dir.path("lines"), expected);
+  IFileIOStream in(dir.path("lines"), ios::in, 0);
+  std::string line, seen;
+  int count = 0;
+  while (getline(in, line)) {
+    seen += line + '\n';
+    ++count;
+  }
+  EXPECT_EQ(count, 5000);
+  EXPECT_EQ(seen, expected);
+}
+
+TEST(FileStream, ReadThenOverwriteWithoutSeek) {
+  ITempDir dir;
+  std::string content(10000, '.');
+  for (std::size_t i = 0; i < content.size(); ++i)
+    content[i] = static_cast<char>('a' + i % 26);
+  writeWholeFile(dir.path("walk"), content);
+  {
+    IFileIOStream s(dir.path("walk"), ios::in | ios::out, 0);
+    char block[100];
+    while (s.read(block, 100))
+      s.write("0123456789", 10);
+  }
+  std::string expected = content;
+  for (std::size_t at = 0; at + 100 <= expected.size(); at += 10) {
+    at += 100;
+    expected.replace(at, std::min<std::size_t>(10, expected.size() - at), "0123456789");
+  }
+  EXPECT_EQ(readWholeFile(dir.path("walk")), expected);
+}
+
+TEST(FileStream, SeekTellAndPutbackAcrossBuffers) {
+  ITempDir dir;
+  std::string content(20000, '\0');
+  for (std::size_t i = 0; i < content.size(); ++i)
+    content[i] = static_cast<char>(i * 131 % 251);
+  writeWholeFile(dir.path("s"), content);
+  IFileIOStream s(dir.path("s"), ios::in | ios::out, 0);
+  for (streampos pos : {0LL, 4095LL, 4096LL, 4097LL, 12345LL, 19999LL}) {
+    s.seekg(pos);
+    EXPECT_EQ(s.tellg(), pos);
+    int c = s.get();
+    EXPECT_EQ(c, static_cast<unsigned char>(content[static_cast<std::size_t>(pos)]));
+    s.putback(static_cast<char>(c));
+    EXPECT_EQ(s.get(), c);
+  }
+  s.seekg(-1, ios::end);
+  EXPECT_EQ(s.tellg(), 19999);
+  s.seekp(10, ios::beg);
+  s.put('X');
+  EXPECT_EQ(s.tellp(), 11);
+  s.seekg(-1, ios::cur);
+  EXPECT_EQ(s.get(), 'X');
+}
+
+TEST(FileStream, PositionsPastFourGibibytesAreExact) {
+  ITempDir dir;
+  const long long big = (1LL << 32) + 100;
+  IFileIOStream s(dir.path("sparse"), ios::in | ios::out | ios::trunc, 0);
+  static_cast<IFSFileBuf*>(s.rdbuf())->setEndOfFile(big);
+  const long long positions[] = {(1LL << 31) - 2, (1LL << 31) + 8, (1LL << 32) - 2, (1LL << 32) + 8, big - 10};
+  for (long long pos : positions) {
+    s.seekp(pos);
+    EXPECT_EQ(s.tellp(), pos);
+    s.write("edge", 4);
+    EXPECT_EQ(s.tellp(), pos + 4);
+  }
+  for (long long pos : positions) {
+    s.seekg(pos);
+    char word[5] = {};
+    s.read(word, 4);
+    EXPECT_STREQ(word, "edge") << pos;
+    EXPECT_EQ(s.tellg(), pos + 4);
+  }
+  s.seekg(0, ios::end);
+  EXPECT_EQ(s.tellg(), big);
+}
+
+} // namespace
