@@ -23,13 +23,6 @@ TEST(ExceptTest, AssertionFailureCarriesExpressionAndLocation) {
   }
 }
 
-TEST(ExceptTest, AssertionFailureIsCaughtAsIExceptionAndStdException) {
-  const IExceptionLocation where(nullptr, nullptr, 0); // null texts are empty
-  EXPECT_THROW(IExcept__assertState(nullptr, where), IException);
-  EXPECT_THROW(IExcept__assertState("x", where), std::exception);
-  EXPECT_STREQ(where.fileName(), "");
-}
-
 TEST(ExceptTest, SystemErrorNamesOperationPathAndError) {
   const struct {
     int error;

@@ -30,6 +30,7 @@ std::set<int> openDescriptors() {
   std::set<int> numbers;
   for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
     numbers.insert(std::stoi(entry.path().filename().string()));
+  std::erase_if(numbers, [](int fd) { return ::fcntl(fd, F_GETFD) < 0; }); // the listing's own
   return numbers;
 }
 
@@ -348,17 +349,12 @@ TEST(HostStreamFailureTest, FailedOpensLeakNoDescriptor) {
     const int descriptors = openDescriptorCount();
     const std::string text = expectAccessError(
         [&] { std::unique_ptr<IFSFileStream>(c.record.createStream(c.mode, 0)); }, "open", c.path, c.error);
-    if (c.error == EISDIR)
+    if (c.error == EISDIR) {
       EXPECT_NE(text.find("directory"), std::string::npos) << text;
+    }
     EXPECT_EQ(openDescriptorCount(), descriptors) << text;
   }
   EXPECT_FALSE(pathExists(dir.path("vanished"))); // opening never creates
-}
-
-TEST(HostFileRecordTest, NeedsAnAbsolutePath) {
-  EXPECT_THROW(IHostFileRecord("relative"), IInvalidParameter);
-  EXPECT_THROW(IHostFileRecord(""), IInvalidParameter);
-  EXPECT_EQ(IHostFileRecord("/a/b").path(), IText("/a/b"));
 }
 
 } // namespace

@@ -88,3 +88,8 @@ private:
   char fFill;
   IUserWords* fUserWords; // made on the first iword or pword
 };
+
+// Base manipulators: select decimal, octal or hexadecimal conversion.
+KELRT_API ios& dec(ios& s);
+KELRT_API ios& hex(ios& s);
+KELRT_API ios& oct(ios& s);

@@ -1,0 +1,27 @@
+// Manipulators with an argument: setw, setfill, setprecision, setbase,
+// setiosflags and resetiosflags, for both << and >>.
+#pragma once
+
+#include "iostream.hpp"
+
+// A format change waiting for the stream it is applied to.
+class KELRT_API IManipulator {
+public:
+  IManipulator(ios& (*apply)(ios&, long), long argument) : fApply(apply), fArgument(argument) {}
+  ios& operator()(ios& s) const { return fApply(s, fArgument); }
+
+private:
+  ios& (*fApply)(ios&, long);
+  long fArgument;
+};
+
+KELRT_API ostream& operator<<(ostream& s, const IManipulator& m);
+KELRT_API istream& operator>>(istream& s, const IManipulator& m);
+
+KELRT_API IManipulator setw(int width);
+KELRT_API IManipulator setfill(int c);
+KELRT_API IManipulator setprecision(int digits);
+// 8, 10 or 16; any other base clears the base flags (the classic default).
+KELRT_API IManipulator setbase(int base);
+KELRT_API IManipulator setiosflags(long bits);
+KELRT_API IManipulator resetiosflags(long bits);

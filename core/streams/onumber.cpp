@@ -1,0 +1,229 @@
+// The numeric inserters of ostream. Digits come from <charconv>; signs,
+// base prefixes, the forced decimal point of showpoint and upper case are
+// added here so that the text equals what the standard stream writes.
+#include "ostream.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+namespace {
+
+// Room for 64 bits in octal (22 digits) and a prefix of up to 3 characters.
+constexpr std::size_t kIntegerRoom = 32;
+// Covers every float conversion except long fixed output and huge precisions.
+constexpr std::size_t kFloatRoom = 128;
+// Characters kept free in front of a float's digits for "+0x", and behind
+// them for a decimal point that showpoint inserts.
+constexpr std::size_t kFloatFront = 3;
+constexpr std::size_t kFloatBack = 1;
+
+void upcase(char* p, char* end) {
+  for (; p < end; ++p)
+    if (*p >= 'a' && *p <= 'z')
+      *p = static_cast<char>(*p - 'a' + 'A');
+}
+
+// Where internal adjustment puts the padding: after a sign, else after 0x.
+std::size_t internalSplit(const char* s, std::size_t n) {
+  if (n > 0 && (s[0] == '-' || s[0] == '+'))
+    return 1;
+  if (n > 1 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'))
+    return 2;
+  return 0;
+}
+
+// The exponent of a text from chars_format::scientific ("1.5e+07").
+int decimalExponent(const char* first, const char* last) {
+  const char* e = static_cast<const char*>(std::memchr(first, 'e', static_cast<std::size_t>(last - first)));
+  if (!e || e + 2 > last)
+    return 0;
+  bool negative = e[1] == '-';
+  int exponent = 0;
+  std::from_chars(e + 2, last, exponent);
+  return negative ? -exponent : exponent;
+}
+
+// Formats `value` as printf does with the conversion that the flags
+// select (%f, %e, %a or %g, with the '+' and '#' flags, %E, %A, %G).
+// Writes into [out, out + room); returns the first character and sets
+// `length`, or returns null when the room is too small.
+template <class T>
+char* formatFloating(char* out, std::size_t room, T value, long format, int precision, std::size_t& length) {
+  char* digits = out + kFloatFront;
+  char* limit = out + room - kFloatBack;
+  long field = format & ios::floatfield;
+  bool alternate = (format & ios::showpoint) != 0;
+  bool finite = std::isfinite(value);
+  bool hexadecimal = field == (ios::fixed | ios::scientific);
+  if (precision < 0)
+    precision = 6;
+
+  std::to_chars_result r;
+  if (field == ios::fixed) {
+    r = std::to_chars(digits, limit, value, std::chars_format::fixed, precision);
+  } else if (field == ios::scientific) {
+    r = std::to_chars(digits, limit, value, std::chars_format::scientific, precision);
+  } else if (hexadecimal) {
+    r = std::to_chars(digits, limit, value, std::chars_format::hex);
+  } else if (!alternate) {
+    r = std::to_chars(digits, limit, value, std::chars_format::general, precision);
+  } else {
+    // %#g keeps its trailing zeros, which general formatting drops: choose
+    // the style the way printf does and format with the exact precision.
+    int p = precision == 0 ? 1 : precision;
+    r = std::to_chars(digits, limit, value, std::chars_format::scientific, p - 1);
+    if (r.ec == std::errc() && finite) {
+      int exponent = decimalExponent(digits, r.ptr);
+      if (p > exponent && exponent >= -4)
+        r = std::to_chars(digits, limit, value, std::chars_format::fixed, p - 1 - exponent);
+    }
+  }
+  if (r.ec != std::errc())
+    return nullptr;
+
+  char* end = r.ptr;
+  if (alternate && finite && !std::memchr(digits, '.', static_cast<std::size_t>(end - digits))) {
+    char* mark = static_cast<char*>(
+        std::memchr(digits, hexadecimal ? 'p' : 'e', static_cast<std::size_t>(end - digits)));
+    if (!mark)
+      mark = end;
+    std::memmove(mark + 1, mark, static_cast<std::size_t>(end - mark));
+    *mark = '.';
+    ++end;
+  }
+  char* first = digits;
+  if (hexadecimal && finite) {
+    bool negative = *digits == '-';
+    first -= 2;
+    if (negative) {
+      first[0] = '-';
+      first[1] = '0';
+      first[2] = 'x';
+    } else {
+      first[0] = '0';
+      first[1] = 'x';
+    }
+  }
+  // The standard stream converts fixed output with %f even under
+  // uppercase, so only inf and nan could differ, and they stay lower case.
+  if ((format & ios::uppercase) && field != ios::fixed)
+    upcase(first, end);
+  if ((format & ios::showpos) && *first != '-')
+    *--first = '+';
+  length = static_cast<std::size_t>(end - first);
+  return first;
+}
+
+} // namespace
+
+ostream& ostream::putInteger(unsigned long long magnitude, bool negative, bool isSigned, long format) {
+  if (!opfx())
+    return *this;
+  char text[kIntegerRoom];
+  char* digits = text + 3;
+  long basefield = format & ios::basefield;
+  int base = basefield == ios::oct ? 8 : basefield == ios::hex ? 16 : 10;
+  char* end = std::to_chars(digits, text + sizeof text, magnitude, base).ptr;
+  char* first = digits;
+  if (base == 10) {
+    if (negative)
+      *--first = '-';
+    else if (isSigned && (format & ios::showpos))
+      *--first = '+';
+  } else {
+    if (base == 16 && (format & ios::uppercase))
+      upcase(digits, end);
+    if ((format & ios::showbase) && magnitude != 0) {
+      if (base == 16)
+        *--first = (format & ios::uppercase) ? 'X' : 'x';
+      *--first = '0';
+    }
+  }
+  std::size_t length = static_cast<std::size_t>(end - first);
+  putField(first, length, internalSplit(first, length));
+  osfx();
+  return *this;
+}
+
+// Signed values in octal and hexadecimal are written as the bit pattern of
+// their own width, without a sign, as the standard stream does.
+ostream& ostream::operator<<(short n) {
+  long basefield = flags() & ios::basefield;
+  if (basefield == ios::oct || basefield == ios::hex)
+    return putInteger(static_cast<unsigned short>(n), false, true, flags());
+  return putInteger(n < 0 ? 0u - static_cast<unsigned long long>(n) : static_cast<unsigned long long>(n), n < 0,
+                    true, flags());
+}
+
+ostream& ostream::operator<<(unsigned short n) { return putInteger(n, false, false, flags()); }
+
+ostream& ostream::operator<<(int n) {
+  long basefield = flags() & ios::basefield;
+  if (basefield == ios::oct || basefield == ios::hex)
+    return putInteger(static_cast<unsigned int>(n), false, true, flags());
+  return putInteger(n < 0 ? 0u - static_cast<unsigned long long>(n) : static_cast<unsigned long long>(n), n < 0,
+                    true, flags());
+}
+
+ostream& ostream::operator<<(unsigned int n) { return putInteger(n, false, false, flags()); }
+
+ostream& ostream::operator<<(long n) {
+  long basefield = flags() & ios::basefield;
+  if (basefield == ios::oct || basefield == ios::hex)
+    return putInteger(static_cast<unsigned long>(n), false, true, flags());
+  return putInteger(n < 0 ? 0u - static_cast<unsigned long long>(n) : static_cast<unsigned long long>(n), n < 0,
+                    true, flags());
+}
+
+ostream& ostream::operator<<(unsigned long n) { return putInteger(n, false, false, flags()); }
+
+ostream& ostream::operator<<(long long n) {
+  long basefield = flags() & ios::basefield;
+  if (basefield == ios::oct || basefield == ios::hex)
+    return putInteger(static_cast<unsigned long long>(n), false, true, flags());
+  return putInteger(n < 0 ? 0u - static_cast<unsigned long long>(n) : static_cast<unsigned long long>(n), n < 0,
+                    true, flags());
+}
+
+ostream& ostream::operator<<(unsigned long long n) { return putInteger(n, false, false, flags()); }
+
+ostream& ostream::operator<<(bool b) { return putInteger(b ? 1 : 0, false, true, flags()); }
+
+ostream& ostream::operator<<(const void* p) {
+  long format = (flags() & ~(ios::basefield | ios::uppercase)) | ios::hex | ios::showbase;
+  return putInteger(reinterpret_cast<std::uintptr_t>(p), false, false, format);
+}
+
+template <class T> ostream& ostream::putFloating(T value) {
+  if (!opfx())
+    return *this;
+  long format = flags();
+  int digits = precision();
+  std::size_t length = 0;
+  char text[kFloatRoom];
+  const char* first = formatFloating(text, sizeof text, value, format, digits, length);
+  std::unique_ptr<char[]> big;
+  if (!first) {
+    // Long fixed output or a large precision: room for every digit of the
+    // largest exponent, the precision and the decorations.
+    std::size_t room = static_cast<std::size_t>(std::numeric_limits<T>::max_exponent10) +
+                       static_cast<std::size_t>(digits < 0 ? 6 : digits) + 64;
+    big = std::make_unique_for_overwrite<char[]>(room);
+    first = formatFloating(big.get(), room, value, format, digits, length);
+  }
+  if (first)
+    putField(first, length, internalSplit(first, length));
+  osfx();
+  return *this;
+}
+
+// A float is written as the double it converts to, as the standard does.
+ostream& ostream::operator<<(float f) { return putFloating(static_cast<double>(f)); }
+
+ostream& ostream::operator<<(double d) { return putFloating(d); }
+
+ostream& ostream::operator<<(long double d) { return putFloating(d); }

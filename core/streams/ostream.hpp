@@ -1,0 +1,105 @@
+// ostream: formatted and unformatted output through a stream buffer.
+//
+// Numbers come out byte for byte as the standard library's stream writes
+// them in the C locale for the same flags, width, precision and fill. When
+// the put area has room a whole field is copied into it at once; the buffer
+// is called only when the area runs out. Exceptions thrown by the buffer
+// pass through unchanged. Not safe to use from two threads at once.
+#pragma once
+
+#include "ios.hpp"
+#include "streambuf.hpp"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+class KELRT_API ostream : virtual public ios {
+public:
+  explicit ostream(streambuf* buffer);
+  virtual ~ostream();
+
+  // Output prefix: 0 when the stream is not good (a bad stream then also
+  // gets failbit); otherwise flushes the tied stream and returns 1.
+  int opfx() { return rdstate() == 0 && !tie() ? 1 : prepare(); }
+  // Output suffix: flushes the buffer when unitbuf is set.
+  void osfx() {
+    if (flags() & unitbuf)
+      flushUnit();
+  }
+
+  ostream& operator<<(char c);
+  ostream& operator<<(signed char c) { return *this << static_cast<char>(c); }
+  ostream& operator<<(unsigned char c) { return *this << static_cast<char>(c); }
+  ostream& operator<<(short n);
+  ostream& operator<<(unsigned short n);
+  ostream& operator<<(int n);
+  ostream& operator<<(unsigned int n);
+  ostream& operator<<(long n);
+  ostream& operator<<(unsigned long n);
+  ostream& operator<<(long long n);
+  ostream& operator<<(unsigned long long n);
+  // As the integer 1 or 0.
+  ostream& operator<<(bool b);
+  ostream& operator<<(float f);
+  ostream& operator<<(double d);
+  ostream& operator<<(long double d);
+  // A null pointer sets badbit and writes nothing.
+  ostream& operator<<(const char* s);
+  ostream& operator<<(const signed char* s) { return *this << reinterpret_cast<const char*>(s); }
+  ostream& operator<<(const unsigned char* s) { return *this << reinterpret_cast<const char*>(s); }
+  ostream& operator<<(const void* p);
+  // Copies everything `source` delivers; failbit when it delivers nothing.
+  ostream& operator<<(streambuf* source);
+  ostream& operator<<(const std::string& s) { return *this << std::string_view(s); }
+  ostream& operator<<(std::string_view s);
+  ostream& operator<<(ostream& (*manipulator)(ostream&)) { return manipulator(*this); }
+  ostream& operator<<(ios& (*manipulator)(ios&)) {
+    manipulator(*this);
+    return *this;
+  }
+
+  ostream& put(char c) {
+    streambuf* b = rdbuf();
+    if (rdstate() == 0 && !tie() && !(flags() & unitbuf) && b->fPptr < b->fEpptr) {
+      *b->fPptr++ = c;
+      return *this;
+    }
+    return putSlow(c);
+  }
+  ostream& write(const char* s, int n);
+  ostream& write(const signed char* s, int n) { return write(reinterpret_cast<const char*>(s), n); }
+  ostream& write(const unsigned char* s, int n) { return write(reinterpret_cast<const char*>(s), n); }
+  ostream& flush();
+  ostream& seekp(streampos position);
+  ostream& seekp(streamoff offset, ios::seek_dir dir);
+  // EOF when the stream has failed or the buffer cannot tell.
+  streampos tellp();
+
+protected:
+  ostream();
+
+private:
+  ostream(const ostream&);
+  ostream& operator=(const ostream&);
+
+  int prepare();
+  void flushUnit();
+  ostream& putSlow(char c);
+  // Writes `text` padded to width() with the fill character; for internal
+  // adjustment the padding goes after the first `split` characters (a sign
+  // or a 0x). Resets the width. Sets badbit when the buffer takes less.
+  void putField(const char* text, std::size_t length, std::size_t split);
+  // The slow path of putField: `before` characters, the padding, the rest.
+  void putPieces(const char* text, std::size_t length, std::size_t before, std::size_t pad);
+  // The integer inserters: `magnitude` is the value without its sign,
+  // formatted by the flags `format`.
+  ostream& putInteger(unsigned long long magnitude, bool negative, bool isSigned, long format);
+  template <class T> ostream& putFloating(T value);
+};
+
+// Writes a newline and flushes.
+KELRT_API ostream& endl(ostream& s);
+// Writes a null character.
+KELRT_API ostream& ends(ostream& s);
+KELRT_API ostream& flush(ostream& s);

@@ -1,0 +1,127 @@
+// ios: the classic defaults, attaching a buffer, the state operations and
+// the user words.
+#include "iostream.hpp"
+#include "membuf.hpp"
+
+#include <gtest/gtest.h>
+
+#include <type_traits>
+
+namespace {
+
+// Reaches the protected constructor and init, as a derived stream does.
+class IBareStream : public iostream {
+public:
+  IBareStream() = default;
+  using ios::init;
+};
+
+TEST(IosDefaults, InitGivesTheClassicFormat) {
+  IMemBuf buffer;
+  IBareStream s;
+  EXPECT_EQ(s.rdbuf(), nullptr);
+  EXPECT_TRUE(s.bad()) << "no buffer yet";
+  s.flags(ios::hex);
+  s.width(7);
+  s.precision(2);
+  s.fill('*');
+  s.tie(&s);
+  s.init(&buffer);
+  EXPECT_EQ(s.rdbuf(), &buffer);
+  EXPECT_EQ(s.rdstate(), ios::goodbit);
+  EXPECT_EQ(s.flags(), ios::skipws);
+  EXPECT_EQ(s.width(), 0);
+  EXPECT_EQ(s.precision(), 6);
+  EXPECT_EQ(s.fill(), ' ');
+  EXPECT_EQ(s.tie(), nullptr);
+  s.init(nullptr);
+  EXPECT_EQ(s.rdstate(), ios::badbit);
+}
+
+TEST(IosDefaults, ClassicValues) {
+  EXPECT_EQ(ios::basefield, 0x70);
+  EXPECT_EQ(ios::adjustfield, 0x0e);
+  EXPECT_EQ(ios::floatfield, 0x1800);
+  EXPECT_EQ(sizeof(streampos), 8u);
+  EXPECT_TRUE(std::is_signed_v<streamoff>);
+  EXPECT_FALSE((std::is_copy_constructible_v<iostream>));
+  EXPECT_FALSE((std::is_copy_assignable_v<ostream>));
+}
+
+TEST(IosState, TestsAndConversions) {
+  IMemBuf buffer;
+  iostream s(&buffer);
+  EXPECT_TRUE(s.good());
+  EXPECT_TRUE(static_cast<bool>(static_cast<void*>(s)));
+  EXPECT_FALSE(!s);
+  struct ICase {
+    int fState;
+    bool fGood, fEof, fFail, fBad;
+  };
+  const ICase cases[] = {{ios::eofbit, false, true, false, false},
+                         {ios::failbit, false, false, true, false},
+                         {ios::badbit, false, false, true, true},
+                         {ios::hardfail, false, false, true, true},
+                         {ios::eofbit | ios::failbit, false, true, true, false}};
+  for (const ICase& c : cases) {
+    s.clear(c.fState);
+    EXPECT_EQ(s.rdstate(), c.fState);
+    EXPECT_EQ(s.good() != 0, c.fGood);
+    EXPECT_EQ(s.eof() != 0, c.fEof);
+    EXPECT_EQ(s.fail() != 0, c.fFail);
+    EXPECT_EQ(s.bad() != 0, c.fBad);
+    EXPECT_EQ(static_cast<void*>(s) == nullptr, c.fFail);
+    EXPECT_EQ(!s != 0, c.fFail);
+  }
+  s.clear();
+  s.setstate(ios::eofbit);
+  s.setstate(ios::failbit);
+  EXPECT_EQ(s.rdstate(), ios::eofbit | ios::failbit);
+}
+
+TEST(IosFormat, SetfAndUnsetfReturnTheOldFlags) {
+  IMemBuf buffer;
+  ostream s(&buffer);
+  EXPECT_EQ(s.setf(ios::hex, ios::basefield), ios::skipws);
+  EXPECT_EQ(s.setf(ios::oct | ios::left, ios::basefield), ios::skipws | ios::hex);
+  EXPECT_EQ(s.flags(), ios::skipws | ios::oct) << "only bits inside the field change";
+  EXPECT_EQ(s.unsetf(ios::skipws), ios::skipws | ios::oct);
+  EXPECT_EQ(s.flags(ios::showpos), ios::oct);
+  EXPECT_EQ(s.width(5), 0);
+  EXPECT_EQ(s.fill('x'), ' ');
+  EXPECT_EQ(s.precision(3), 6);
+}
+
+TEST(IosUserWords, IndexesAreDistinctAndWordsStartAtZero) {
+  int a = ios::xalloc();
+  int b = ios::xalloc();
+  EXPECT_NE(a, b);
+  IMemBuf buffer;
+  ostream s(&buffer), t(&buffer);
+  EXPECT_EQ(s.iword(b), 0);
+  EXPECT_EQ(s.pword(a), nullptr);
+  s.iword(a) = 42;
+  s.pword(b) = &buffer;
+  s.iword(b + 100) = 7; // far beyond: storage grows
+  EXPECT_EQ(s.iword(a), 42);
+  EXPECT_EQ(s.pword(b), &buffer);
+  EXPECT_EQ(s.iword(b + 100), 7);
+  EXPECT_EQ(t.iword(a), 0) << "each stream has its own words";
+  EXPECT_TRUE(s.good());
+  s.iword(-1) = 5;
+  EXPECT_TRUE(s.bad()) << "a negative index is refused";
+}
+
+TEST(IosManipulators, BaseManipulatorsReplaceTheBaseField) {
+  IMemBuf buffer;
+  iostream s(&buffer);
+  s.setf(ios::hex | ios::oct);
+  s << dec;
+  EXPECT_EQ(s.flags() & ios::basefield, ios::dec);
+  s >> hex;
+  EXPECT_EQ(s.flags() & ios::basefield, ios::hex);
+  oct(s);
+  EXPECT_EQ(s.flags() & ios::basefield, ios::oct);
+}
+
+} // namespace
