@@ -271,9 +271,9 @@ TEST_F(HostStreamTest, CloseReleasesTheDescriptorAndEndsTheStream) {
   stream->close();
   EXPECT_EQ(openDescriptorCount(), descriptors);
 
+  EXPECT_NO_THROW(stream->close()) << "a retried close has nothing left to do";
   char buffer[1];
   const std::function<void()> operations[] = {
-      [&] { stream->close(); },
       [&] { stream->doRead(buffer, 1); },
       [&] { stream->doWrite("x", 1); },
       [&] { stream->doSeek(0, IFSFileStream::beg); },

@@ -1,5 +1,5 @@
-// ios: the classic defaults, attaching a buffer, the state operations and
-// the user words.
+// ios: the classic defaults, attaching a buffer, the user words and the
+// base manipulators.
 #include "iostream.hpp"
 #include "membuf.hpp"
 
@@ -46,50 +46,6 @@ TEST(IosDefaults, ClassicValues) {
   EXPECT_TRUE(std::is_signed_v<streamoff>);
   EXPECT_FALSE((std::is_copy_constructible_v<iostream>));
   EXPECT_FALSE((std::is_copy_assignable_v<ostream>));
-}
-
-TEST(IosState, TestsAndConversions) {
-  IMemBuf buffer;
-  iostream s(&buffer);
-  EXPECT_TRUE(s.good());
-  EXPECT_TRUE(static_cast<bool>(static_cast<void*>(s)));
-  EXPECT_FALSE(!s);
-  struct ICase {
-    int fState;
-    bool fGood, fEof, fFail, fBad;
-  };
-  const ICase cases[] = {{ios::eofbit, false, true, false, false},
-                         {ios::failbit, false, false, true, false},
-                         {ios::badbit, false, false, true, true},
-                         {ios::hardfail, false, false, true, true},
-                         {ios::eofbit | ios::failbit, false, true, true, false}};
-  for (const ICase& c : cases) {
-    s.clear(c.fState);
-    EXPECT_EQ(s.rdstate(), c.fState);
-    EXPECT_EQ(s.good() != 0, c.fGood);
-    EXPECT_EQ(s.eof() != 0, c.fEof);
-    EXPECT_EQ(s.fail() != 0, c.fFail);
-    EXPECT_EQ(s.bad() != 0, c.fBad);
-    EXPECT_EQ(static_cast<void*>(s) == nullptr, c.fFail);
-    EXPECT_EQ(!s != 0, c.fFail);
-  }
-  s.clear();
-  s.setstate(ios::eofbit);
-  s.setstate(ios::failbit);
-  EXPECT_EQ(s.rdstate(), ios::eofbit | ios::failbit);
-}
-
-TEST(IosFormat, SetfAndUnsetfReturnTheOldFlags) {
-  IMemBuf buffer;
-  ostream s(&buffer);
-  EXPECT_EQ(s.setf(ios::hex, ios::basefield), ios::skipws);
-  EXPECT_EQ(s.setf(ios::oct | ios::left, ios::basefield), ios::skipws | ios::hex);
-  EXPECT_EQ(s.flags(), ios::skipws | ios::oct) << "only bits inside the field change";
-  EXPECT_EQ(s.unsetf(ios::skipws), ios::skipws | ios::oct);
-  EXPECT_EQ(s.flags(ios::showpos), ios::oct);
-  EXPECT_EQ(s.width(5), 0);
-  EXPECT_EQ(s.fill('x'), ' ');
-  EXPECT_EQ(s.precision(3), 6);
 }
 
 TEST(IosUserWords, IndexesAreDistinctAndWordsStartAtZero) {

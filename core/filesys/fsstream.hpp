@@ -20,6 +20,7 @@ public:
 
   virtual ~IFSFileStream();
   // Releases the file; a failure is reported, and the file is released anyway.
+  // Closing a closed stream does nothing.
   virtual void close() = 0;
   // Reads up to `count` bytes at the position; 0 means the end of the file.
   virtual std::ptrdiff_t doRead(void* buffer, int count) = 0;

@@ -1,6 +1,7 @@
 // Finding a host file by its path and opening byte streams on it.
 #include "hostrec.hpp"
 
+#include "hostshar.hpp"
 #include "hoststrm.hpp"
 #include "iexcept.hpp"
 
@@ -104,6 +105,31 @@ void create(const std::string& path, int flags) {
   IDescriptorCloser closer(fd);
 }
 
+// Makes the file or cuts it to 0 bytes. The cut is a write, so it waits for
+// the sharing rules: while a stream that denies writing has the file open, it
+// is refused and the bytes stay.
+void replace(const std::string& path) {
+  const int fd = openRetrying(path, O_WRONLY | O_CREAT);
+  if (fd < 0)
+    refuse("create", path, errno);
+  IDescriptorCloser closer(fd);
+  struct stat status;
+  if (::fstat(fd, &status) != 0)
+    IThrowSystemError("stat", path, errno);
+  if (!S_ISREG(status.st_mode))
+    return; // O_TRUNC leaves devices and pipes alone as well
+  if (status.st_size == 0)
+    return; // nothing to cut: a cut to 0 makes ext4 flush the file when it is closed
+  IHostSharing sharing = IHostSharing::claim(fd, path, IHostSharing::kWrite, IHostSharing::kReadWrite);
+  int result;
+  do
+    result = ::ftruncate(fd, 0);
+  while (result != 0 && errno == EINTR);
+  if (result != 0)
+    IThrowSystemError("truncate", path, errno);
+  sharing.release();
+}
+
 } // namespace
 
 IHostFileRecord::IHostFileRecord(std::string path) : fPath(std::move(path)) {
@@ -130,7 +156,7 @@ std::shared_ptr<IHostFileRecord> IHostFileRecord::locate(const IText& text, IFil
     create(path, O_EXCL);
     break;
   case IFileSystemEntity::kReplaceExisting:
-    create(path, O_TRUNC);
+    replace(path);
     break;
   default:
     throw IInvalidParameter("the creation rule " + std::to_string(static_cast<int>(rule)) +

@@ -4,6 +4,7 @@
 #include "iexcept.hpp"
 
 #include <cerrno>
+#include <exception>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -27,12 +28,17 @@ void requireCount(int count, const char* operation, const void* buffer) {
 IHostFileStream::IHostFileStream(std::string path, int otherMode) : fPath(std::move(path)), fOtherMode(otherMode) {}
 
 std::unique_ptr<IHostFileStream> IHostFileStream::open(const std::string& path, int flags, int otherMode) {
+  const int accessMode = flags & O_ACCMODE;
+  const bool truncate = (flags & O_TRUNC) != 0;
+  if (truncate && accessMode == O_RDONLY)
+    throw IInvalidParameter("cannot open '" + path + "' to cut it without write access (O_TRUNC with O_RDONLY)");
+
   // The object exists before the descriptor does, so that whatever fails after
   // open(2) leaves the descriptor to the destructor.
   std::unique_ptr<IHostFileStream> stream(new IHostFileStream(path, otherMode));
   int fd;
   do
-    fd = ::open(path.c_str(), flags | O_CLOEXEC);
+    fd = ::open(path.c_str(), (flags & ~O_TRUNC) | O_CLOEXEC);
   while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     const int error = errno;
@@ -48,12 +54,27 @@ std::unique_ptr<IHostFileStream> IHostFileStream::open(const std::string& path, 
     IThrowSystemError("stat", path, errno);
   if (S_ISDIR(status.st_mode))
     IThrowSystemError("open", path, EISDIR, "it is a directory, not a file");
+
+  // open(2) ignores O_TRUNC on devices and pipes; so does this.
+  if (S_ISREG(status.st_mode)) {
+    const int access = (accessMode != O_WRONLY ? IHostSharing::kRead : 0) |
+                       (accessMode != O_RDONLY || truncate ? IHostSharing::kWrite : 0);
+    stream->fSharing = IHostSharing::claim(fd, path, access, otherMode);
+    if (truncate && status.st_size > 0)
+      stream->setEndOfFile(0);
+  }
   return stream;
 }
 
 IHostFileStream::~IHostFileStream() {
-  if (fDescriptor >= 0)
-    ::close(fDescriptor);
+  if (fDescriptor < 0)
+    return;
+  try {
+    fSharing.release();
+  } catch (...) {
+    // closing the descriptor lifts the rules as well
+  }
+  ::close(fDescriptor);
 }
 
 int IHostFileStream::descriptor(const char* operation) const {
@@ -63,14 +84,31 @@ int IHostFileStream::descriptor(const char* operation) const {
 }
 
 void IHostFileStream::close() {
-  const int fd = descriptor("close");
+  // A second close has nothing left to do: the first one released the
+  // descriptor, and reported its failure if it had one. Accepting it lets the
+  // owner retry a close that failed and end up closed.
+  if (fDescriptor < 0)
+    return;
+  const int fd = fDescriptor;
+  // Lifted explicitly, not by close(2): a child that got the descriptor
+  // through fork(2) keeps the description, and with it the locks, open.
+  std::exception_ptr unlockFailure;
+  try {
+    fSharing.release();
+  } catch (...) {
+    unlockFailure = std::current_exception();
+  }
   fDescriptor = -1;
   // Never retried: Linux releases the descriptor even when close(2) fails,
   // and a second close could hit a descriptor another thread just opened.
   // EINTR is no failure for the same reason: the descriptor is gone and the
   // data went wherever it would have gone.
-  if (::close(fd) != 0 && errno != EINTR)
-    IThrowSystemError("close", fPath, errno);
+  const int closed = ::close(fd);
+  const int closeError = errno;
+  if (unlockFailure)
+    std::rethrow_exception(unlockFailure);
+  if (closed != 0 && closeError != EINTR)
+    IThrowSystemError("close", fPath, closeError);
 }
 
 std::ptrdiff_t IHostFileStream::doRead(void* buffer, int count) {

@@ -1,12 +1,15 @@
 // IHostFileStream: the byte stream over a POSIX file descriptor.
 //
 // The stream owns its descriptor (-1 once closed) and keeps the path only so
-// that its errors can name it. Every failure of the system is thrown as an
-// IAccessError whose errorId() is errno; any operation after close() throws
-// IInvalidRequest. Not safe to use from two threads at once.
+// that its errors can name it. On a regular file it keeps the sharing rules
+// of its open (hostshar.hpp) until it is closed or deleted; devices, pipes and
+// sockets are shared as the system shares them. Every failure of the system
+// is thrown as an IAccessError whose errorId() is errno; any operation after
+// close() throws IInvalidRequest. Not safe to use from two threads at once.
 #pragma once
 
 #include "fsstream.hpp"
+#include "hostshar.hpp"
 
 #include <memory>
 #include <string>
@@ -15,14 +18,23 @@ class KELBASE_API IHostFileStream : public IFSFileStream {
 public:
   // Opens `path` with the open(2) `flags` (O_CLOEXEC is always added; EINTR is
   // retried). A directory is refused with EISDIR even where open(2) would
-  // accept it. A failed open leaves no descriptor behind.
+  // accept it. On a regular file the open then claims its sharing rules: it
+  // reads when `flags` give read access, writes when they give write access
+  // or O_TRUNC, and grants others what `otherMode` holds of ios::in and
+  // ios::out; a conflict is an IAccessError (EBUSY, "sharing violation").
+  // O_TRUNC cuts the file only after that claim, so a refused open leaves the
+  // bytes as they were; O_TRUNC without write access is an IInvalidParameter.
+  // A failed open leaves no descriptor and no lock behind.
   static std::unique_ptr<IHostFileStream> open(const std::string& path, int flags, int otherMode);
 
-  // Closes a descriptor that is still open and ignores the result.
+  // Lifts the sharing rules, closes a descriptor that is still open and
+  // ignores any failure.
   ~IHostFileStream() override;
 
-  // Releases the descriptor; a failing close(2) is reported, the descriptor
-  // is gone anyway and close(2) is never retried.
+  // Lifts the sharing rules and releases the descriptor; a failing close(2)
+  // is reported, the descriptor is gone anyway and close(2) is never retried.
+  // When lifting the rules fails, that is reported first; closing the
+  // descriptor lifts them all the same.
   void close() override;
   // One read(2) of at most `count` bytes; 0 at the end of the file (and for a count of 0).
   std::ptrdiff_t doRead(void* buffer, int count) override;
@@ -46,4 +58,5 @@ private:
   int fDescriptor = -1; // -1 when closed
   std::string fPath;
   int fOtherMode;
+  IHostSharing fSharing; // the markers held on fDescriptor; none on a file that is not regular
 };

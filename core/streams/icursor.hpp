@@ -7,6 +7,7 @@
 // Every operation that may reach the buffer (refill, commit) first writes
 // the position back, so that an exception leaves the buffer consistent.
 struct istream::ICursor {
+  ICursor() = default;
   explicit ICursor(streambuf* buffer) : fBuffer(buffer), fNext(buffer->fGptr), fEnd(buffer->fEgptr) {}
 
   // The current character, refilling the area when it is used up; EOF at
@@ -28,10 +29,28 @@ struct istream::ICursor {
     return static_cast<unsigned char>(*fNext);
   }
 
-  streambuf* fBuffer;
-  char* fNext;
-  char* fEnd;
+  streambuf* fBuffer = nullptr;
+  char* fNext = nullptr;
+  char* fEnd = nullptr;
 };
 
 // White space of the C locale.
 inline bool isSpace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// ipfx(0) for the extractors, which go on scanning with the same cursor.
+inline bool istream::beginField(ICursor& in) {
+  if ((rdstate() != 0 || tie()) && !prepare(0))
+    return false;
+  in = ICursor(rdbuf());
+  if (flags() & skipws) {
+    int c;
+    while ((c = in.peek()) != EOF && isSpace(c))
+      in.bump();
+    if (c == EOF) {
+      in.commit();
+      setstate(eofbit | failbit);
+      return false;
+    }
+  }
+  return true;
+}

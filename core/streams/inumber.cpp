@@ -7,7 +7,6 @@
 #include "icursor.hpp"
 
 #include <charconv>
-#include <clocale>
 #include <cstdlib>
 #include <limits>
 #include <locale.h>
@@ -275,8 +274,8 @@ template <class T> void storeFloating(INumberText& text, T& value, int& state) {
 } // namespace
 
 template <class T> istream& istream::extractInteger(T& value) {
-  if (ipfx(0)) {
-    ICursor in(rdbuf());
+  ICursor in;
+  if (beginField(in)) {
     IDigits d = scanInteger(in, flags() & ios::basefield);
     in.commit();
     int state = 0;
@@ -289,8 +288,8 @@ template <class T> istream& istream::extractInteger(T& value) {
 
 // short and int are read as long and then narrowed, as the standard does.
 template <class T> istream& istream::extractNarrow(T& value) {
-  if (ipfx(0)) {
-    ICursor in(rdbuf());
+  ICursor in;
+  if (beginField(in)) {
     IDigits d = scanInteger(in, flags() & ios::basefield);
     in.commit();
     int state = 0;
@@ -312,8 +311,8 @@ template <class T> istream& istream::extractNarrow(T& value) {
 }
 
 template <class T> istream& istream::extractFloating(T& value) {
-  if (ipfx(0)) {
-    ICursor in(rdbuf());
+  ICursor in;
+  if (beginField(in)) {
     INumberText text;
     bool ended = scanFloating(in, text);
     in.commit();
@@ -344,8 +343,8 @@ istream& istream::operator>>(long long& n) { return extractInteger(n); }
 istream& istream::operator>>(unsigned long long& n) { return extractInteger(n); }
 
 istream& istream::operator>>(bool& b) {
-  if (ipfx(0)) {
-    ICursor in(rdbuf());
+  ICursor in;
+  if (beginField(in)) {
     IDigits d = scanInteger(in, flags() & ios::basefield);
     in.commit();
     int state = 0;

@@ -59,12 +59,16 @@ int istream::getSlow() {
 }
 
 istream& istream::operator>>(char& c) {
-  if (ipfx(0)) {
-    int got = rdbuf()->sbumpc();
-    if (got == EOF)
+  ICursor in;
+  if (beginField(in)) {
+    int got = in.peek();
+    if (got == EOF) {
       setstate(eofbit | failbit);
-    else
+    } else {
       c = static_cast<char>(got);
+      in.bump();
+    }
+    in.commit();
   }
   return *this;
 }
@@ -72,12 +76,12 @@ istream& istream::operator>>(char& c) {
 istream& istream::getWord(char* s, std::size_t size) {
   std::size_t extracted = 0;
   int state = 0;
-  if (ipfx(0)) {
+  ICursor in;
+  if (beginField(in)) {
     std::size_t limit = size;
     int w = width();
     if (w > 0 && static_cast<std::size_t>(w) < limit)
       limit = static_cast<std::size_t>(w);
-    ICursor in(rdbuf());
     while (extracted + 1 < limit) {
       int c = in.peek();
       if (c == EOF) {
@@ -103,11 +107,11 @@ istream& istream::getWord(char* s, std::size_t size) {
 istream& istream::operator>>(std::string& s) {
   std::size_t extracted = 0;
   int state = 0;
-  if (ipfx(0)) {
+  ICursor in;
+  if (beginField(in)) {
     s.clear();
     int w = width();
     std::size_t limit = w > 0 ? static_cast<std::size_t>(w) : s.max_size();
-    ICursor in(rdbuf());
     while (extracted < limit) {
       int c = in.peek();
       if (c == EOF) {

@@ -123,15 +123,16 @@ private:
   struct ICursor;
 
   int prepare(int need);
+  // The prefix of a formatted extraction that scans with `in` afterwards.
+  KELRT_LOCAL bool beginField(ICursor& in);
   int getSlow();
   istream& getWord(char* s, std::size_t size);
   // get and getline into an array; getline also extracts the delimiter.
-  istream& getChars(char* s, int n, char delim, bool dropDelim);
-  // Reads an integer as the standard's num_get does; the flags pick the base.
-  template <class T> void getInteger(T& value, int& state);
-  template <class T> istream& extractInteger(T& value);
-  template <class T> istream& extractNarrow(T& value);
-  template <class T> istream& extractFloating(T& value);
+  KELRT_LOCAL istream& getChars(char* s, int n, char delim, bool dropDelim);
+  // The numeric extractors; short and int are read as long and narrowed.
+  template <class T> KELRT_LOCAL istream& extractInteger(T& value);
+  template <class T> KELRT_LOCAL istream& extractNarrow(T& value);
+  template <class T> KELRT_LOCAL istream& extractFloating(T& value);
 
   int fGcount = 0;
 };

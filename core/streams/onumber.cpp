@@ -9,11 +9,14 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <type_traits>
 
 namespace {
 
 // Room for 64 bits in octal (22 digits) and a prefix of up to 3 characters.
 constexpr std::size_t kIntegerRoom = 32;
+// A sign and the 20 digits of the largest 64-bit value.
+constexpr std::ptrdiff_t kMaxDecimal = 21;
 // Covers every float conversion except long fixed output and huge precisions.
 constexpr std::size_t kFloatRoom = 128;
 // Characters kept free in front of a float's digits for "+0x", and behind
@@ -123,9 +126,9 @@ char* formatFloating(char* out, std::size_t room, T value, long format, int prec
 ostream& ostream::putInteger(unsigned long long magnitude, bool negative, bool isSigned, long format) {
   if (!opfx())
     return *this;
+  long basefield = format & ios::basefield;
   char text[kIntegerRoom];
   char* digits = text + 3;
-  long basefield = format & ios::basefield;
   int base = basefield == ios::oct ? 8 : basefield == ios::hex ? 16 : 10;
   char* end = std::to_chars(digits, text + sizeof text, magnitude, base).ptr;
   char* first = digits;
@@ -149,49 +152,61 @@ ostream& ostream::putInteger(unsigned long long magnitude, bool negative, bool i
   return *this;
 }
 
+// The common case in few instructions: a decimal number, no padding, a good
+// untied stream and room in the put area. False when any of that fails.
+template <class U> inline bool ostream::putDecimal(U magnitude, bool negative, bool isSigned) {
+  ios& s = *this;
+  long format = s.flags();
+  long basefield = format & ios::basefield;
+  streambuf* b = s.rdbuf();
+  if (s.rdstate() != 0 || s.tie() || basefield == ios::oct || basefield == ios::hex || s.width() > 0 ||
+      (format & ios::unitbuf) || b->fEpptr - b->fPptr < kMaxDecimal)
+    return false;
+  char* p = b->fPptr;
+  if (negative)
+    *p++ = '-';
+  else if (isSigned && (format & ios::showpos))
+    *p++ = '+';
+  b->fPptr = std::to_chars(p, b->fEpptr, magnitude).ptr;
+  if (s.width() != 0)
+    s.width(0);
+  return true;
+}
+
 // Signed values in octal and hexadecimal are written as the bit pattern of
-// their own width, without a sign, as the standard stream does.
-ostream& ostream::operator<<(short n) {
-  long basefield = flags() & ios::basefield;
-  if (basefield == ios::oct || basefield == ios::hex)
-    return putInteger(static_cast<unsigned short>(n), false, true, flags());
-  return putInteger(n < 0 ? 0u - static_cast<unsigned long long>(n) : static_cast<unsigned long long>(n), n < 0,
-                    true, flags());
+// their own width, without a sign, as the standard stream does; short and
+// int count as signed long, so showpos applies to them as well.
+template <class T> ostream& ostream::insertInteger(T n) {
+  using U = std::make_unsigned_t<T>;
+  constexpr bool isSigned = std::is_signed_v<T>;
+  bool negative = isSigned && n < 0;
+  U magnitude = negative ? static_cast<U>(static_cast<U>(0) - static_cast<U>(n)) : static_cast<U>(n);
+  if (putDecimal(magnitude, negative, isSigned))
+    return *this;
+  long format = flags();
+  long basefield = format & ios::basefield;
+  if (isSigned && (basefield == ios::oct || basefield == ios::hex))
+    return putInteger(static_cast<U>(n), false, true, format);
+  return putInteger(magnitude, negative, isSigned, format);
 }
 
-ostream& ostream::operator<<(unsigned short n) { return putInteger(n, false, false, flags()); }
+ostream& ostream::operator<<(short n) { return insertInteger(n); }
 
-ostream& ostream::operator<<(int n) {
-  long basefield = flags() & ios::basefield;
-  if (basefield == ios::oct || basefield == ios::hex)
-    return putInteger(static_cast<unsigned int>(n), false, true, flags());
-  return putInteger(n < 0 ? 0u - static_cast<unsigned long long>(n) : static_cast<unsigned long long>(n), n < 0,
-                    true, flags());
-}
+ostream& ostream::operator<<(unsigned short n) { return insertInteger(n); }
 
-ostream& ostream::operator<<(unsigned int n) { return putInteger(n, false, false, flags()); }
+ostream& ostream::operator<<(int n) { return insertInteger(n); }
 
-ostream& ostream::operator<<(long n) {
-  long basefield = flags() & ios::basefield;
-  if (basefield == ios::oct || basefield == ios::hex)
-    return putInteger(static_cast<unsigned long>(n), false, true, flags());
-  return putInteger(n < 0 ? 0u - static_cast<unsigned long long>(n) : static_cast<unsigned long long>(n), n < 0,
-                    true, flags());
-}
+ostream& ostream::operator<<(unsigned int n) { return insertInteger(n); }
 
-ostream& ostream::operator<<(unsigned long n) { return putInteger(n, false, false, flags()); }
+ostream& ostream::operator<<(long n) { return insertInteger(n); }
 
-ostream& ostream::operator<<(long long n) {
-  long basefield = flags() & ios::basefield;
-  if (basefield == ios::oct || basefield == ios::hex)
-    return putInteger(static_cast<unsigned long long>(n), false, true, flags());
-  return putInteger(n < 0 ? 0u - static_cast<unsigned long long>(n) : static_cast<unsigned long long>(n), n < 0,
-                    true, flags());
-}
+ostream& ostream::operator<<(unsigned long n) { return insertInteger(n); }
 
-ostream& ostream::operator<<(unsigned long long n) { return putInteger(n, false, false, flags()); }
+ostream& ostream::operator<<(long long n) { return insertInteger(n); }
 
-ostream& ostream::operator<<(bool b) { return putInteger(b ? 1 : 0, false, true, flags()); }
+ostream& ostream::operator<<(unsigned long long n) { return insertInteger(n); }
+
+ostream& ostream::operator<<(bool b) { return insertInteger(b ? 1L : 0L); }
 
 ostream& ostream::operator<<(const void* p) {
   long format = (flags() & ~(ios::basefield | ios::uppercase)) | ios::hex | ios::showbase;

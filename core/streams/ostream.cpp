@@ -95,9 +95,7 @@ void ostream::putPieces(const char* text, std::size_t length, std::size_t before
     setstate(badbit);
 }
 
-ostream& ostream::operator<<(char c) {
-  if (width() == 0)
-    return put(c);
+ostream& ostream::putPadded(char c) {
   if (opfx()) {
     putField(&c, 1, 0);
     osfx();

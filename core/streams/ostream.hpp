@@ -28,7 +28,7 @@ public:
       flushUnit();
   }
 
-  ostream& operator<<(char c);
+  ostream& operator<<(char c) { return width() == 0 ? put(c) : putPadded(c); }
   ostream& operator<<(signed char c) { return *this << static_cast<char>(c); }
   ostream& operator<<(unsigned char c) { return *this << static_cast<char>(c); }
   ostream& operator<<(short n);
@@ -86,16 +86,19 @@ private:
   int prepare();
   void flushUnit();
   ostream& putSlow(char c);
+  ostream& putPadded(char c);
   // Writes `text` padded to width() with the fill character; for internal
   // adjustment the padding goes after the first `split` characters (a sign
   // or a 0x). Resets the width. Sets badbit when the buffer takes less.
-  void putField(const char* text, std::size_t length, std::size_t split);
+  KELRT_LOCAL void putField(const char* text, std::size_t length, std::size_t split);
   // The slow path of putField: `before` characters, the padding, the rest.
-  void putPieces(const char* text, std::size_t length, std::size_t before, std::size_t pad);
+  KELRT_LOCAL void putPieces(const char* text, std::size_t length, std::size_t before, std::size_t pad);
   // The integer inserters: `magnitude` is the value without its sign,
   // formatted by the flags `format`.
-  ostream& putInteger(unsigned long long magnitude, bool negative, bool isSigned, long format);
-  template <class T> ostream& putFloating(T value);
+  KELRT_LOCAL ostream& putInteger(unsigned long long magnitude, bool negative, bool isSigned, long format);
+  template <class T> KELRT_LOCAL ostream& insertInteger(T n);
+  template <class U> KELRT_LOCAL bool putDecimal(U magnitude, bool negative, bool isSigned);
+  template <class T> KELRT_LOCAL ostream& putFloating(T value);
 };
 
 // Writes a newline and flushes.

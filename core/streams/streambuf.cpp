@@ -76,7 +76,7 @@ int streambuf::xsputn(const char* s, int n) {
       std::memcpy(fPptr, s + done, static_cast<std::size_t>(chunk));
       fPptr += chunk;
       done += chunk;
-    } else {
+    } else if (overflow(EOF) == EOF || fPptr >= fEpptr || !fPptr) {
       if (overflow(static_cast<unsigned char>(s[done])) == EOF)
         break;
       ++done;
@@ -95,9 +95,11 @@ int streambuf::xsgetn(char* s, int n) {
       fGptr += chunk;
       done += chunk;
     } else {
-      int c = bumpSlow();
+      int c = underflow();
       if (c == EOF)
         break;
+      if (fGptr && fGptr < fEgptr)
+        continue;
       s[done++] = static_cast<char>(c);
     }
   }
