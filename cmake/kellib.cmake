@@ -12,11 +12,13 @@ function(kel_library)
     target_link_libraries(${ARG_NAME}_obj PUBLIC ${dep}_obj)
   endforeach()
 
+  # Installed, the headers come from one folder instead (cmake/install.cmake);
+  # $ORIGIN lets libkelfile find its two siblings under any prefix.
   add_library(${ARG_NAME} SHARED $<TARGET_OBJECTS:${ARG_NAME}_obj>)
-  target_include_directories(${ARG_NAME} PUBLIC ${ARG_INCLUDES})
+  target_include_directories(${ARG_NAME} PUBLIC "$<BUILD_INTERFACE:${ARG_INCLUDES}>")
   target_link_libraries(${ARG_NAME} PUBLIC ${ARG_LINKS})
   set_target_properties(${ARG_NAME} PROPERTIES
-    VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+    VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR} INSTALL_RPATH "$ORIGIN")
 
   add_library(${ARG_NAME}_static STATIC $<TARGET_OBJECTS:${ARG_NAME}_obj>)
   target_include_directories(${ARG_NAME}_static PUBLIC ${ARG_INCLUDES})

@@ -1,4 +1,8 @@
 // ICompoundNameParser: the host's rules for path names.
+//
+// The path constructors of IFile and IFileIOStream take one, defaulted, to
+// make the path they are given absolute; pass a subclass to resolve names
+// another way.
 #pragma once
 
 #include "itext.hpp"

@@ -2,7 +2,10 @@
 // assertion routine that reports broken preconditions.
 //
 // what() is always a complete sentence: the operation, the path and, for a
-// failure of the system, its error text and number.
+// failure of the system, its error text and number. Catch the class that
+// tells what to do:
+//   try { IFileIOStream s(path, ios::in, 0); ... }
+//   catch (const IAccessError& e) { if (e.errorId() == ENOENT) ...; }
 #pragma once
 
 #include "kbexport.hpp"
@@ -25,8 +28,10 @@ private:
   unsigned long fLineNumber;
 };
 
+// The root of the family; carries the text that what() returns.
 class KELBASE_API IException : public std::exception {
 public:
+  // `text` is what what() returns; it should say what failed and why.
   explicit IException(std::string text);
   ~IException() override;
   const char* what() const noexcept override;
@@ -38,6 +43,8 @@ private:
 // A precondition of an operation did not hold; carries the expression text.
 class KELBASE_API IAssertionFailure : public IException {
 public:
+  // The text reads "assertion failed: '<expression>' does not hold in
+  // <function>, at <file> line <n>".
   IAssertionFailure(const char* expression, const IExceptionLocation& location);
   ~IAssertionFailure() override;
 
@@ -66,6 +73,7 @@ public:
 // The file system refused or failed an operation; errorId() is the errno value.
 class KELBASE_API IAccessError : public IException {
 public:
+  // `errorId` is the errno value of the failure (EBUSY for a sharing violation).
   IAccessError(std::string text, int errorId);
   ~IAccessError() override;
   int errorId() const { return fErrorId; }

@@ -131,7 +131,9 @@ int IFSFileBuf::underflow() {
   if (bytesRead == 0)
     return EOF;
   fFilePosition += static_cast<IFileSize>(bytesRead);
-  setg(fBuffer.get(), readBuf, readBuf + bytesRead);
+  // The room in front holds no character yet: eback stays at the bytes read,
+  // so that stepping back (unget) never reaches a stale byte of the array.
+  setg(readBuf, readBuf, readBuf + bytesRead);
   fPbackEnd = gptr();
   return static_cast<unsigned char>(*gptr());
 }
@@ -149,15 +151,18 @@ int IFSFileBuf::pbackfail(int c) {
     // pending first, so that c stands for the last byte written.
     syncout();
     char* last = fBuffer.get() + fBufferSize - 1;
-    setg(fBuffer.get(), last, last + 1);
+    setg(last, last, last + 1);
     fPbackEnd = egptr();
     *last = static_cast<char>(c);
     return 1;
   }
 
-  if (gptr() > eback()) {
-    gbump(-1);
-    *gptr() = static_cast<char>(c);
+  if (gptr() > fBuffer.get()) {
+    // Free room in front: the character goes there, and eback follows it, so
+    // that the get area never reaches bytes that hold no character.
+    char* g = gptr() - 1;
+    *g = static_cast<char>(c);
+    setg(g < eback() ? g : eback(), g, egptr());
     return 1;
   }
 
@@ -173,7 +178,7 @@ int IFSFileBuf::pbackfail(int c) {
   // Unread bytes pushed past the array's end are given back to the byte
   // stream, so that they are read again after the ones still held.
   std::size_t total = fBufferSize + kPutBackSize;
-  std::size_t newEnd = static_cast<std::size_t>(egptr() - eback()) + delta;
+  std::size_t newEnd = static_cast<std::size_t>(egptr() - fBuffer.get()) + delta;
   if (newEnd > total) {
     IFileSize lost = static_cast<IFileSize>(newEnd - total);
     fFilePosition = fByteStream->doSeek(-lost, IFSFileStream::cur);
@@ -181,7 +186,8 @@ int IFSFileBuf::pbackfail(int c) {
   }
 
   std::memmove(fBuffer.get() + delta, fBuffer.get(), total - delta);
-  setg(eback(), gptr() + delta - 1, eback() + newEnd);
+  char* g = fBuffer.get() + delta - 1;
+  setg(g, g, fBuffer.get() + newEnd);
   fPbackEnd += delta;
   *gptr() = static_cast<char>(c);
   return 1;
@@ -229,7 +235,10 @@ streampos IFSFileBuf::seekpos(streampos offset, int) {
   if (!fByteStream)
     return EOF;
   syncout();
+  // The read-ahead goes only once the seek has succeeded: a refused seek
+  // leaves the stream where it stood, its unread bytes still to be read.
+  IFileSize target = fByteStream->doSeek(static_cast<IFileSize>(offset), IFSFileStream::beg);
   dropGetArea();
-  fFilePosition = fByteStream->doSeek(static_cast<IFileSize>(offset), IFSFileStream::beg);
+  fFilePosition = target;
   return fFilePosition;
 }

@@ -62,9 +62,13 @@ private:
 
   // Layouts of the array, by offset from fBuffer (never both areas at once):
   //   writing:  pbase = 0, epptr = 4096; the last 4 bytes never take output.
-  //   reading:  eback = 0, gptr = fPbackEnd = 4, egptr = 4 + bytes read.
-  //   putback into an idle buffer: eback = 0, gptr = 4095, egptr = fPbackEnd = 4096.
-  //   after a putback shift: eback = 0, fPbackEnd and egptr moved up, <= 4100.
+  //   reading:  gptr = fPbackEnd = 4, egptr = 4 + bytes read; bytes 0 to 3
+  //             are room for characters put back.
+  //   putback into an idle buffer: gptr = 4095, egptr = fPbackEnd = 4096.
+  //   after a putback shift: fPbackEnd and egptr moved up, never past 4100.
+  // eback is the lowest byte that holds a character (read, or put back), so
+  // the runtime steps back over real characters only; a putback into the
+  // free room below it comes to pbackfail, which lowers eback.
   // Position invariant: the byte at pbase belongs at file offset fFilePosition;
   // egptr stands for file offset fFilePosition (the bytes gptr .. egptr are the
   // file's bytes just before it, a putback character in place of its byte).

@@ -1,7 +1,9 @@
 // IFSRecord and IFSFileRecord: what a file-system object stands for.
 //
 // A record knows its entity (for a file: its absolute path) and makes byte
-// streams on it.
+// streams on it. IFile holds one; the host's is made by IFile's path
+// constructor. A test derives from IFSFileRecord to hand IFileIOStream a byte
+// stream of its own: IFile(std::make_shared<MyRecord>(...)).
 #pragma once
 
 #include "itext.hpp"

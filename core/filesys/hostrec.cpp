@@ -77,21 +77,22 @@ bool isDirectory(const std::string& path) {
   }
 }
 
-// Opens without any access (O_PATH), so a file that exists is found even
-// when its permissions would refuse reading or writing; those are checked when
-// a stream is made.
+// Looks the path up with stat(2), which needs no access to the file itself,
+// so a file that exists is found even when its permissions would refuse
+// reading or writing; those are checked when a stream is made. A failure reads
+// as the open it stands for.
 bool findExisting(const std::string& path) {
-  const int fd = openRetrying(path, O_PATH);
-  if (fd < 0) {
+  struct stat status;
+  int result;
+  do
+    result = ::stat(path.c_str(), &status);
+  while (result != 0 && errno == EINTR);
+  if (result != 0) {
     const int error = errno;
     if (error == ENOENT && isDirectory(parentOf(path)))
       return false;
     refuse("open", path, error);
   }
-  IDescriptorCloser closer(fd);
-  struct stat status;
-  if (::fstat(fd, &status) != 0)
-    IThrowSystemError("stat", path, errno);
   if (S_ISDIR(status.st_mode))
     refuse("open", path, EISDIR);
   return true;

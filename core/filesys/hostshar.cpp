@@ -21,9 +21,10 @@ enum EMarker { kReads, kWrites, kDeniesReading, kDeniesWriting, kMarkerCount };
 // so on, in both directions.
 EMarker opposite(EMarker marker) { return static_cast<EMarker>(marker ^ 2); }
 
-// Bytes per marker. Descriptions open for reading share a read lock on the
-// first byte; one open for writing alone cannot take a read lock (EBADF), so it
-// takes a write lock on a byte of its own among the rest.
+// Bytes per marker. Descriptions that read share a read lock on the first
+// byte; one that only writes may be open for writing alone, which cannot take
+// a read lock (EBADF), so it takes a write lock on a byte of its own among the
+// rest.
 constexpr off_t kSlots = off_t(1) << 20;
 
 // Pending markers (an open between its two steps), then held markers, ending
@@ -73,16 +74,10 @@ constexpr char kForeignText[] = "another program holds a record lock that reache
 // The locks that one claim takes on one description.
 class IClaim {
 public:
-  IClaim(int descriptor, const std::string& path, IHostSharing::ILockCall lockCall)
-      : fDescriptor(descriptor), fPath(path), fLockCall(lockCall) {
-    int flags;
-    do
-      flags = ::fcntl(descriptor, F_GETFL);
-    while (flags < 0 && errno == EINTR);
-    if (flags < 0)
-      IThrowSystemError("lock", path, errno, "the descriptor's access cannot be read");
-    fReadable = (flags & O_ACCMODE) != O_WRONLY;
-  }
+  // A description that reads takes read locks; one that only writes takes
+  // write locks, which any description can.
+  IClaim(int descriptor, const std::string& path, IHostSharing::ILockCall lockCall, bool readable)
+      : fDescriptor(descriptor), fPath(path), fLockCall(lockCall), fReadable(readable) {}
 
   // Takes a lock on a byte of the marker at `start`: 0, or EAGAIN when a lock
   // that is not a marker's is in the way, or the lock call's errno.
@@ -112,12 +107,11 @@ public:
 
   // A lock of another description on the marker at `start`, or one whose
   // l_type is F_UNLCK.
-  struct flock other(off_t start) {
-    struct flock lock = lockOf(F_WRLCK, start, kSlots);
-    if (!call(F_OFD_GETLK, lock))
-      IThrowSystemError("lock", fPath, errno, "the sharing markers cannot be tested");
-    return lock;
-  }
+  struct flock other(off_t start) { return firstOther(start, kSlots); }
+
+  // Whether another description holds any lock in the pending or the held
+  // markers, whichever marker it is on.
+  bool anyOther() { return firstOther(kRegionStart, kRegionLength).l_type != F_UNLCK; }
 
   // Whether `lock`, found on the marker at `start`, reaches outside it.
   static bool isForeign(const struct flock& lock, off_t start) {
@@ -147,6 +141,13 @@ public:
   }
 
 private:
+  struct flock firstOther(off_t start, off_t length) {
+    struct flock lock = lockOf(F_WRLCK, start, length);
+    if (!call(F_OFD_GETLK, lock))
+      IThrowSystemError("lock", fPath, errno, "the sharing markers cannot be tested");
+    return lock;
+  }
+
   bool call(int command, struct flock& lock) const {
     int result;
     do
@@ -158,7 +159,7 @@ private:
   int fDescriptor;
   const std::string& fPath;
   IHostSharing::ILockCall fLockCall;
-  bool fReadable = false;
+  bool fReadable;
 };
 
 void pauseBeforeRetry(int attempt, std::minstd_rand& random) {
@@ -191,7 +192,7 @@ IHostSharing IHostSharing::claim(int descriptor, const std::string& path, int ac
   if (!(granted & kWrite))
     mine[count++] = kDeniesWriting;
 
-  IClaim claim(descriptor, path, lockCall);
+  IClaim claim(descriptor, path, lockCall, (access & kRead) != 0);
   std::minstd_rand random;
   try {
     // Step 1 announces the open on the pending markers and looks for a racing
@@ -199,6 +200,13 @@ IHostSharing IHostSharing::claim(int descriptor, const std::string& path, int ac
     // finds no pending rival has announced itself before looking, and holds
     // its markers before it withdraws the announcement, so of two conflicting
     // opens the later looker always sees the other (on one marker or the other).
+    //
+    // The usual open has the file to itself: one look over both areas at
+    // once, made after the announcement, finds no lock of anyone else and
+    // stands for all the looks of both steps. It sees the same as they would
+    // (an open is on one area or the other from its announcement until it
+    // closes), only at a single moment. Anything it finds is sorted out by
+    // the looks marker by marker.
     for (int attempt = 1;; ++attempt) {
       for (int i = 0; i < count; ++i) {
         const int error = claim.hold(markerStart(kPendingStart, mine[i]));
@@ -215,8 +223,9 @@ IHostSharing IHostSharing::claim(int descriptor, const std::string& path, int ac
           IThrowSystemError("lock", path, error, "the sharing markers cannot be taken");
       }
 
+      const bool alone = !claim.anyOther();
       bool racing = false;
-      for (int i = 0; i < count && !racing; ++i) {
+      for (int i = 0; i < count && !racing && !alone; ++i) {
         const off_t start = markerStart(kPendingStart, opposite(mine[i]));
         const struct flock other = claim.other(start);
         if (other.l_type != F_UNLCK && IClaim::isForeign(other, start))
@@ -225,7 +234,7 @@ IHostSharing IHostSharing::claim(int descriptor, const std::string& path, int ac
       }
 
       if (!racing) {
-        for (int i = 0; i < count; ++i) {
+        for (int i = 0; i < count && !alone; ++i) {
           const off_t start = markerStart(kHeldStart, opposite(mine[i]));
           const struct flock other = claim.other(start);
           if (other.l_type != F_UNLCK)

@@ -38,7 +38,8 @@ public:
   // does) and the accesses that `granted` lacks (what it denies others; bits
   // other than kRead and kWrite are ignored) against every other holder, then
   // holds the markers. `descriptor` is a fresh open of a regular file and
-  // holds no locks yet; it may be open for reading, writing or both.
+  // holds no locks yet; it is open for what `access` says (for reading when
+  // it has kRead, for writing when it has kWrite), and may be open for more.
   //
   // A conflict throws IAccessError with EBUSY, naming `path` and saying
   // "sharing violation" and why. Where the file system keeps no such locks

@@ -23,6 +23,32 @@ void requireCount(int count, const char* operation, const void* buffer) {
                             " bytes was given no buffer");
 }
 
+// A failed write leaves the stream where it stood, as if nothing had been
+// written: the caller keeps the bytes and writes them all again, so a part
+// that did reach the file must not stay there (it would then be written
+// twice). In append mode the part is cut off the end; otherwise the position
+// steps back over it, and the retry writes the same bytes in the same place.
+// Where that is impossible (a pipe, a device) the part stays; the undo is best
+// effort and the write's own error is the one reported.
+void undoPartialWrite(int fd, std::size_t written) {
+  if (written == 0)
+    return;
+  int flags;
+  do
+    flags = ::fcntl(fd, F_GETFL);
+  while (flags < 0 && errno == EINTR);
+  if (flags >= 0 && (flags & O_APPEND)) {
+    struct stat status;
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+        status.st_size >= static_cast<off_t>(written)) {
+      while (::ftruncate(fd, status.st_size - static_cast<off_t>(written)) != 0 && errno == EINTR) {
+      }
+    }
+    return;
+  }
+  ::lseek(fd, -static_cast<off_t>(written), SEEK_CUR);
+}
+
 } // namespace
 
 IHostFileStream::IHostFileStream(std::string path, int otherMode) : fPath(std::move(path)), fOtherMode(otherMode) {}
@@ -132,15 +158,17 @@ void IHostFileStream::doWrite(const void* buffer, int count) {
   std::size_t left = static_cast<std::size_t>(count);
   while (left > 0) {
     const ssize_t done = ::write(fd, next, left);
-    if (done < 0) {
-      if (errno == EINTR)
-        continue;
-      IThrowSystemError("write", fPath, errno);
+    if (done < 0 && errno == EINTR)
+      continue;
+    if (done <= 0) {
+      // write(2) of a non-zero count returns 0 only for a file that takes no
+      // more bytes; looping would never end.
+      const int error = done < 0 ? errno : EIO;
+      undoPartialWrite(fd, static_cast<std::size_t>(count) - left);
+      if (done == 0)
+        IThrowSystemError("write", fPath, error, "the system accepted no bytes");
+      IThrowSystemError("write", fPath, error);
     }
-    // write(2) of a non-zero count returns 0 only for a file that takes no
-    // more bytes; looping would never end.
-    if (done == 0)
-      IThrowSystemError("write", fPath, EIO, "the system accepted no bytes");
     next += done;
     left -= static_cast<std::size_t>(done);
   }

@@ -1,5 +1,11 @@
 // File-system objects: IFileSystemEntity, and IFile, a copyable value that
 // names one file (or nothing). IDirectory and IVolume exist for their type.
+//
+// Making an IFile by path finds, creates or replaces the file on the spot;
+// the file object then opens streams on it:
+//   IFile data("data.txt", IFile::kCreateIfNeeded);
+//   IFileIOStream s(data, ios::in | ios::out, 0);
+// Copies share one record; the record, not the file, dies with the last copy.
 #pragma once
 
 #include "icnparse.hpp"
@@ -19,11 +25,13 @@ public:
 
   virtual ~IFileSystemEntity();
 
-  // The record; throws IInvalidRequest when the object names nothing.
+  // The record, owned by the object; throws IInvalidRequest when the object
+  // names nothing.
   IFSRecord* getRecord() const {
     assertValid();
     return fRecord;
   }
+  // Throws IInvalidRequest when the object names nothing.
   void assertValid() const {
     if (!fRecord)
       invalidRecord();
@@ -48,6 +56,7 @@ class KELBASE_API IFile : public IFileSystemEntity {
 public:
   // Names nothing.
   IFile();
+  // Names the same file, sharing its record.
   IFile(const IFile&);
   // Names the file at `path`, found, created, replaced or refused as `rule`
   // says. Throws IInvalidParameter for a path the parser rejects and
@@ -59,10 +68,12 @@ public:
   explicit IFile(std::shared_ptr<IFSFileRecord> record);
   ~IFile() override;
 
+  // Names the file that the argument names (or nothing), sharing its record.
   IFile& operator=(const IFile&);
   // Takes the entity's record; throws IInvalidParameter when it is not a file.
   IFile& operator=(const IFileSystemEntity&);
 
+  // The file's record; throws IInvalidRequest when the object names nothing.
   IFSFileRecord* getRecord() const { return static_cast<IFSFileRecord*>(IFileSystemEntity::getRecord()); }
   // The absolute path; throws IInvalidRequest when the object names nothing.
   IText path() const { return getRecord()->path(); }

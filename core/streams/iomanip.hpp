@@ -1,5 +1,11 @@
 // Manipulators with an argument: setw, setfill, setprecision, setbase,
 // setiosflags and resetiosflags, for both << and >>.
+//
+//   out << setw(6) << setfill('0') << 42;   // "000042"
+//
+// Each sets what its ios member function sets (width, fill, precision,
+// setf, unsetf) when it meets the stream; setw, like width, lasts for the
+// next field only.
 #pragma once
 
 #include "iostream.hpp"

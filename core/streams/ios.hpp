@@ -1,5 +1,11 @@
 // ios: the state, format and buffer of a classic stream, the virtual base of
 // istream and ostream.
+//
+// A program meets it through a stream: s.setf(ios::hex, ios::basefield),
+// s.width(8), if (!s) ..., s.clear(). The state bits say what the last
+// operations met: eofbit the end of the input, failbit a field that could not
+// be read or written, badbit a buffer that failed. Nothing here throws; the
+// buffer's exceptions pass through the stream operations unchanged.
 #pragma once
 
 #include "krexport.hpp"
@@ -31,15 +37,23 @@ public:
   static constexpr long adjustfield = left | right | internal;
   static constexpr long floatfield = scientific | fixed;
 
+  // Uses `buffer` (not owned; null gives badbit) with the default format:
+  // skipws, width 0, precision 6, fill ' ', no tie.
   explicit ios(streambuf* buffer);
   virtual ~ios();
 
+  // The format flags. Each setter returns the flags as they were: flags(bits)
+  // replaces them all, setf(bits) adds bits, setf(bits, field) replaces the
+  // bits of `field` (basefield, adjustfield, floatfield), unsetf removes.
   long flags() const { return fFlags; }
   long flags(long bits) { long old = fFlags; fFlags = bits; return old; }
   long setf(long bits) { long old = fFlags; fFlags |= bits; return old; }
   long setf(long bits, long field) { long old = fFlags; fFlags = (fFlags & ~field) | (bits & field); return old; }
   long unsetf(long bits) { long old = fFlags; fFlags &= ~bits; return old; }
 
+  // The minimum width of the next formatted field only (0: no padding); the
+  // fill pads it; precision is the digits of a floating-point number. Each
+  // setter returns the old value.
   int width() const { return fWidth; }
   int width(int w) { int old = fWidth; fWidth = w; return old; }
   char fill() const { return fFill; }
@@ -47,15 +61,20 @@ public:
   int precision() const { return fPrecision; }
   int precision(int p) { int old = fPrecision; fPrecision = p; return old; }
 
+  // The stream flushed before this one writes, or reads with no characters
+  // waiting; null for none.
   ostream* tie() const { return fTie; }
   ostream* tie(ostream* s) { ostream* old = fTie; fTie = s; return old; }
 
+  // The buffer, not owned by the stream.
   streambuf* rdbuf() const { return fBuffer; }
 
   int rdstate() const { return fState; }
   // Sets the state to `state`; without a buffer badbit is always set.
   void clear(int state = 0) { fState = fBuffer ? state : state | badbit; }
   void setstate(int bits) { clear(fState | bits); }
+  // good: no bit set; eof: eofbit; fail: failbit, badbit or hardfail;
+  // bad: badbit or hardfail. A stream tests true while fail() is 0.
   int good() const { return fState == 0; }
   int eof() const { return fState & eofbit; }
   int fail() const { return fState & (failbit | badbit | hardfail); }
@@ -63,7 +82,9 @@ public:
   operator void*() const { return fail() ? nullptr : const_cast<ios*>(this); }
   int operator!() const { return fail(); }
 
-  // Per-stream user words: xalloc hands out an index for iword and pword.
+  // Per-stream user words: xalloc hands out a new index for iword and pword,
+  // whose words start at 0 (null); a negative index sets badbit and gives a
+  // scratch word.
   static int xalloc();
   long& iword(int index);
   void*& pword(int index);

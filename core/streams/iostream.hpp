@@ -6,9 +6,11 @@
 #include "istream.hpp"
 #include "ostream.hpp"
 #include "streambuf.hpp"
+#include "stdstrm.hpp"
 
 class KELRT_API iostream : public istream, public ostream {
 public:
+  // Reads and writes through `buffer`, which it does not own.
   explicit iostream(streambuf* buffer);
   virtual ~iostream();
 

@@ -16,6 +16,7 @@
 
 class KELRT_API istream : virtual public ios {
 public:
+  // Reads through `buffer`, which it does not own.
   explicit istream(streambuf* buffer);
   virtual ~istream();
 
@@ -28,6 +29,8 @@ public:
   }
   void isfx() {}
 
+  // The formatted extractors: ipfx() (white space skipped with skipws), then
+  // the value; failbit when no value can be read, eofbit when the input ends.
   istream& operator>>(char& c);
   istream& operator>>(signed char& c) { return *this >> reinterpret_cast<char&>(c); }
   istream& operator>>(unsigned char& c) { return *this >> reinterpret_cast<char&>(c); }
@@ -62,6 +65,8 @@ public:
     return *this;
   }
 
+  // The unformatted operations skip no white space and count what they take
+  // in gcount(). get(): the next character, or EOF (with eofbit and failbit).
   int get() {
     streambuf* b = rdbuf();
     if (rdstate() == 0 && !tie() && b->fGptr < b->fEgptr) {
@@ -94,16 +99,21 @@ public:
   }
   // As the standard's getline into a string, this leaves gcount alone.
   istream& getline(std::string& s, char delim = '\n');
+  // Exactly n characters; fewer at the end of the input, with eofbit and failbit.
   istream& read(char* s, int n);
   istream& read(signed char* s, int n) { return read(reinterpret_cast<char*>(s), n); }
   istream& read(unsigned char* s, int n) { return read(reinterpret_cast<char*>(s), n); }
   // Skips up to n characters, up to and including `delim`.
   istream& ignore(int n = 1, int delim = EOF);
+  // The next character, not taken; EOF (and eofbit) at the end.
   int peek();
+  // Puts c (putback) or the last character read (unget) back in front of the
+  // next one; clears eofbit, sets badbit when the buffer has no room.
   istream& putback(char c);
   istream& unget();
   // Characters taken by the last unformatted operation.
   int gcount() const { return fGcount; }
+  // Moves the position (clearing eofbit); failbit when the buffer cannot.
   istream& seekg(streampos position);
   istream& seekg(streamoff offset, ios::seek_dir dir);
   // EOF when the stream has failed or the buffer cannot tell; at the end of

@@ -1,6 +1,7 @@
-// The numeric inserters of ostream. Digits come from <charconv>; signs,
-// base prefixes, the forced decimal point of showpoint and upper case are
-// added here so that the text equals what the standard stream writes.
+// The numeric inserters of ostream. Decimal integers are written here, two
+// digits at a time; the other digits come from <charconv>. Signs, base
+// prefixes, the forced decimal point of showpoint and upper case are added
+// here so that the text equals what the standard stream writes.
 #include "ostream.hpp"
 
 #include <charconv>
@@ -12,6 +13,94 @@
 #include <type_traits>
 
 namespace {
+
+// "00" to "99": decimal digits are written two at a time.
+constexpr auto kDigitPairs = [] {
+  struct {
+    char text[200];
+  } pairs{};
+  for (int i = 0; i < 100; ++i) {
+    pairs.text[2 * i] = static_cast<char>('0' + i / 10);
+    pairs.text[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
+
+inline void putPair(char* p, std::uint32_t v) { std::memcpy(p, kDigitPairs.text + 2 * v, 2); }
+
+// Exactly eight digits of v < 10^8, with leading zeros.
+inline void putEight(char* p, std::uint32_t v) {
+  const std::uint32_t high = v / 10000;
+  const std::uint32_t low = v % 10000;
+  putPair(p, high / 100);
+  putPair(p + 2, high % 100);
+  putPair(p + 4, low / 100);
+  putPair(p + 6, low % 100);
+}
+
+// The digits of v < 10^8 without leading zeros; returns their end. The
+// count comes from comparisons, and only 32-bit arithmetic is used.
+inline char* putUpToEight(char* p, std::uint32_t v) {
+  if (v < 100) {
+    if (v < 10) {
+      *p = static_cast<char>('0' + v);
+      return p + 1;
+    }
+    putPair(p, v);
+    return p + 2;
+  }
+  if (v < 10000) {
+    if (v < 1000) {
+      *p = static_cast<char>('0' + v / 100);
+      putPair(p + 1, v % 100);
+      return p + 3;
+    }
+    putPair(p, v / 100);
+    putPair(p + 2, v % 100);
+    return p + 4;
+  }
+  const std::uint32_t high = v / 10000; // 1 to 9999
+  const std::uint32_t low = v % 10000;
+  if (v < 1000000) {
+    if (v < 100000) {
+      *p++ = static_cast<char>('0' + high);
+    } else {
+      putPair(p, high);
+      p += 2;
+    }
+  } else if (v < 10000000) {
+    *p = static_cast<char>('0' + high / 100);
+    putPair(p + 1, high % 100);
+    p += 3;
+  } else {
+    putPair(p, high / 100);
+    putPair(p + 2, high % 100);
+    p += 4;
+  }
+  putPair(p, low / 100);
+  putPair(p + 2, low % 100);
+  return p + 4;
+}
+
+// The decimal digits of v, as std::to_chars writes them (at most 20);
+// returns their end. Splits v into pieces of eight digits so that the
+// digits come from 32-bit arithmetic.
+template <class U> inline char* putDigits(char* p, U value) {
+  constexpr std::uint32_t kEightDigits = 100000000;
+  if (value < kEightDigits)
+    return putUpToEight(p, static_cast<std::uint32_t>(value));
+  const std::uint64_t v = value;
+  if (v < 10000000000000000u) {
+    p = putUpToEight(p, static_cast<std::uint32_t>(v / kEightDigits));
+    putEight(p, static_cast<std::uint32_t>(v % kEightDigits));
+    return p + 8;
+  }
+  const std::uint64_t high = v / kEightDigits; // below 2^64 / 10^8, so the next split leaves at most 4 digits
+  p = putUpToEight(p, static_cast<std::uint32_t>(high / kEightDigits));
+  putEight(p, static_cast<std::uint32_t>(high % kEightDigits));
+  putEight(p + 8, static_cast<std::uint32_t>(v % kEightDigits));
+  return p + 16;
+}
 
 // Room for 64 bits in octal (22 digits) and a prefix of up to 3 characters.
 constexpr std::size_t kIntegerRoom = 32;
@@ -130,7 +219,7 @@ ostream& ostream::putInteger(unsigned long long magnitude, bool negative, bool i
   char text[kIntegerRoom];
   char* digits = text + 3;
   int base = basefield == ios::oct ? 8 : basefield == ios::hex ? 16 : 10;
-  char* end = std::to_chars(digits, text + sizeof text, magnitude, base).ptr;
+  char* end = base == 10 ? putDigits(digits, magnitude) : std::to_chars(digits, text + sizeof text, magnitude, base).ptr;
   char* first = digits;
   if (base == 10) {
     if (negative)
@@ -167,7 +256,7 @@ template <class U> inline bool ostream::putDecimal(U magnitude, bool negative, b
     *p++ = '-';
   else if (isSigned && (format & ios::showpos))
     *p++ = '+';
-  b->fPptr = std::to_chars(p, b->fEpptr, magnitude).ptr;
+  b->fPptr = putDigits(p, magnitude);
   if (s.width() != 0)
     s.width(0);
   return true;

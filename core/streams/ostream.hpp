@@ -16,6 +16,7 @@
 
 class KELRT_API ostream : virtual public ios {
 public:
+  // Writes through `buffer`, which it does not own.
   explicit ostream(streambuf* buffer);
   virtual ~ostream();
 
@@ -28,6 +29,8 @@ public:
       flushUnit();
   }
 
+  // The inserters: opfx(), the field padded to width() (which goes back to
+  // 0), osfx(); badbit when the buffer takes less than the whole field.
   ostream& operator<<(char c) { return width() == 0 ? put(c) : putPadded(c); }
   ostream& operator<<(signed char c) { return *this << static_cast<char>(c); }
   ostream& operator<<(unsigned char c) { return *this << static_cast<char>(c); }
@@ -59,6 +62,8 @@ public:
     return *this;
   }
 
+  // put and write: the characters as they are, no padding; badbit when the
+  // buffer takes less.
   ostream& put(char c) {
     streambuf* b = rdbuf();
     if (rdstate() == 0 && !tie() && !(flags() & unitbuf) && b->fPptr < b->fEpptr) {
@@ -70,7 +75,9 @@ public:
   ostream& write(const char* s, int n);
   ostream& write(const signed char* s, int n) { return write(reinterpret_cast<const char*>(s), n); }
   ostream& write(const unsigned char* s, int n) { return write(reinterpret_cast<const char*>(s), n); }
+  // Has the buffer write what is pending (sync); badbit when it fails.
   ostream& flush();
+  // Moves the position; failbit when the buffer cannot.
   ostream& seekp(streampos position);
   ostream& seekp(streamoff offset, ios::seek_dir dir);
   // EOF when the stream has failed or the buffer cannot tell.

@@ -4,6 +4,9 @@
 // The character operations are inline and make no virtual call while an area
 // has room; overflow and underflow are called only when one runs out.
 // Characters come back as unsigned byte values (0 to 255), failure as EOF.
+// A stream reaches its buffer by rdbuf(); a derived buffer sets up the areas
+// with setg and setp and refills or drains them in underflow and overflow.
+// Nothing here throws; a derived buffer's exceptions pass through.
 #pragma once
 
 #include "ios.hpp"
@@ -12,7 +15,9 @@ class KELRT_API streambuf {
 public:
   streambuf();
 
-  // Get area.
+  // Get area. sgetc: the next character, not taken; sbumpc: taken; snextc:
+  // steps past it and answers the one after; stossc: steps past it. EOF at
+  // the end of the input.
   int sgetc() { return fGptr < fEgptr ? static_cast<unsigned char>(*fGptr) : underflow(); }
   int sbumpc() { return fGptr < fEgptr ? static_cast<unsigned char>(*fGptr++) : bumpSlow(); }
   int snextc() { return fGptr + 1 < fEgptr ? static_cast<unsigned char>(*++fGptr) : nextSlow(); }
@@ -22,7 +27,10 @@ public:
     else
       bumpSlow();
   }
+  // Takes up to n characters into s; the count taken (less only at the end).
   int sgetn(char* s, int n) { return xsgetn(s, n); }
+  // Puts c back in front of the next character, to be read first; EOF when
+  // the buffer has no room (pbackfail decides).
   int sputbackc(char c) {
     if (fGptr > fEback) {
       *--fGptr = c;
@@ -30,9 +38,12 @@ public:
     }
     return pbackfail(static_cast<unsigned char>(c));
   }
+  // The characters in the get area, readable without a call to underflow.
   int in_avail() const { return fGptr < fEgptr ? static_cast<int>(fEgptr - fGptr) : 0; }
 
-  // Put area.
+  // Put area. sputc: puts c, answers it, or EOF when the buffer cannot take
+  // it; sputn: puts n characters and answers how many it took; out_waiting:
+  // the characters put but not yet written.
   int sputc(int c) {
     if (fPptr < fEpptr) {
       *fPptr++ = static_cast<char>(c);
@@ -43,7 +54,13 @@ public:
   int sputn(const char* s, int n) { return xsputn(s, n); }
   int out_waiting() const { return fPptr > fPbase ? static_cast<int>(fPptr - fPbase) : 0; }
 
-  // Virtual operations, in this order.
+  // Virtual operations, in this order. The defaults here serve a buffer
+  // that holds what it has and nothing more: overflow, underflow, pbackfail,
+  // seekoff and seekpos answer EOF; sync answers 0 when both areas are
+  // empty, EOF otherwise; xsputn and xsgetn move characters through the
+  // areas, calling overflow and underflow when they run out; setbuf(p, n)
+  // makes p the reserve area, setbuf(null, 0) makes the buffer unbuffered.
+  // doallocate makes a 1024-byte reserve and answers 1.
   virtual int doallocate();
   virtual int overflow(int c = EOF);
   virtual int underflow();

@@ -30,6 +30,7 @@ void IMemoryFile::enter(const ICall& call) {
   ++fCallCount;
   if (fFailCall != 0 && (fCallCount == fFailCall || (fFailOnward && fCallCount > fFailCall))) {
     ++fFailuresInjected;
+    fInjected.push_back(call);
     IThrowSystemError(opName(call.fOp), "/memory/file", fErrorId);
   }
 }
@@ -75,6 +76,9 @@ void IMemoryStream::doWrite(const void* buffer, int count) {
   if (static_cast<std::size_t>(fPosition) + static_cast<std::size_t>(count) > data.size())
     data.resize(static_cast<std::size_t>(fPosition) + static_cast<std::size_t>(count), '\0');
   std::memcpy(data.data() + fPosition, buffer, static_cast<std::size_t>(count));
+  if (fFile->fKeepWrites)
+    fFile->fWrites.emplace_back(fPosition, std::string(data, static_cast<std::size_t>(fPosition),
+                                                       static_cast<std::size_t>(count)));
   fPosition += count;
 }
 

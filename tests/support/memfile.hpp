@@ -10,6 +10,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 // One call on the byte stream or the record, as the test sees it.
@@ -46,6 +47,9 @@ struct IMemoryFile {
   long long fCallCount = 0;            // calls made so far (deletions not counted)
   int fLiveStreams = 0;                // streams made and not yet deleted
   int fFailuresInjected = 0;
+  std::vector<ICall> fInjected;        // the calls that were made to fail, in order
+  bool fKeepWrites = false;            // when set, fWrites gets every write's offset and bytes
+  std::vector<std::pair<long long, std::string>> fWrites;
 
   // Counts the call, logs it, and throws IAccessError when it is due to fail.
   void enter(const ICall& call);
