@@ -417,12 +417,19 @@ struct IRunResult {
   std::vector<std::string> fEverHeld; // by offset: every value the byte had during the run
 };
 
-IRunResult runOnce(const IWorkload& w, long long failCall, bool onward) {
+// With `shortReads` the file answers reads with fewer bytes than asked, so
+// that the get areas, and the putback shifts in them, fall elsewhere.
+IRunResult runOnce(const IWorkload& w, long long failCall, bool onward, bool shortReads) {
   std::shared_ptr<IMemoryFile> mem;
   IFile file = memoryFile(mem, w.fInitial);
   mem->fFailCall = failCall;
   mem->fFailOnward = onward;
   mem->fErrorId = onward ? ENOSPC : EIO;
+  if (shortReads) {
+    static const long long kLimits[] = {777, 1, 4096, 100, 3000, 2};
+    for (int i = 0; i < 6000; ++i)
+      mem->fReadLimits.push_back(kLimits[i % 6]);
+  }
   mem->fKeepWrites = failCall == 0;
   IFaultRun run(*mem, onward);
   IRunResult result;
@@ -456,18 +463,19 @@ IRunResult runOnce(const IWorkload& w, long long failCall, bool onward) {
   return result;
 }
 
-class Faults : public ::testing::TestWithParam<std::tuple<IWorkload, bool>> {};
+class Faults : public ::testing::TestWithParam<std::tuple<IWorkload, bool, bool>> {};
 
 TEST_P(Faults, EveryCallFailsInTurn) {
   const IWorkload& w = std::get<0>(GetParam());
   const bool onward = std::get<1>(GetParam());
-  IRunResult clean = runOnce(w, 0, false);
+  const bool shortReads = std::get<2>(GetParam());
+  IRunResult clean = runOnce(w, 0, false, shortReads);
   ASSERT_EQ(clean.fLiveStreams, 0);
   ASSERT_EQ(clean.fCaught, 0);
 
   ITally tally;
   for (long long n = 1;; ++n) {
-    IRunResult r = runOnce(w, n, onward);
+    IRunResult r = runOnce(w, n, onward, shortReads);
     ++tally.fRuns;
     if (r.fInjected == 0) {
       EXPECT_EQ(r.fData, clean.fData) << "a run without failure differs";
@@ -502,8 +510,8 @@ TEST_P(Faults, EveryCallFailsInTurn) {
 
   for (ICall::EOp kind : w.fMustFail)
     EXPECT_GT(tally.fByKind[static_cast<std::size_t>(kind)], 0) << "no failure of " << kCallNames[kind];
-  std::printf("%s, %s: %lld runs, %lld failures injected\n", w.fName, onward ? "failing onward" : "failing once",
-              tally.fRuns, tally.fInjected);
+  std::printf("%s, %s%s: %lld runs, %lld failures injected\n", w.fName, onward ? "failing onward" : "failing once",
+              shortReads ? ", short reads" : "", tally.fRuns, tally.fInjected);
   ITally& total = grandTotal();
   total.fRuns += tally.fRuns;
   total.fInjected += tally.fInjected;
@@ -511,10 +519,12 @@ TEST_P(Faults, EveryCallFailsInTurn) {
     total.fByKind[static_cast<std::size_t>(k)] += tally.fByKind[static_cast<std::size_t>(k)];
 }
 
-INSTANTIATE_TEST_SUITE_P(Workloads, Faults, ::testing::Combine(::testing::ValuesIn(workloads()), ::testing::Bool()),
+INSTANTIATE_TEST_SUITE_P(Workloads, Faults,
+                         ::testing::Combine(::testing::ValuesIn(workloads()), ::testing::Bool(), ::testing::Bool()),
                          [](const auto& info) {
                            return std::string(std::get<0>(info.param).fName) +
-                                  (std::get<1>(info.param) ? "_Onward" : "_Once");
+                                  (std::get<1>(info.param) ? "_Onward" : "_Once") +
+                                  (std::get<2>(info.param) ? "_ShortReads" : "");
                          });
 
 } // namespace

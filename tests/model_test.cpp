@@ -26,7 +26,7 @@ long long fromEnvironment(const char* name, long long fallback) {
 // KELFILE_MODEL_WITHOUT=unget,negative-seek leaves out operations whose
 // faults are known, to look past them.
 TEST(ModelRun, SeededOperationsAgreeWithTheModel) {
-  const long long runs = fromEnvironment("KELFILE_MODEL_RUNS", 300);
+  const long long runs = fromEnvironment("KELFILE_MODEL_RUNS", 200);
   const long long firstSeed = fromEnvironment("KELFILE_MODEL_FIRST_SEED", 1);
   const long long perRun = 1000;
   const char* without = std::getenv("KELFILE_MODEL_WITHOUT");
