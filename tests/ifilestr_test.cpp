@@ -1,5 +1,6 @@
 // IFileIOStream on real files: how open modes find, make or refuse a file,
 // construction and destruction, close and reopen, and classic programs.
+#include "errorof.hpp"
 #include "filebuf.hpp"
 #include "iexcept.hpp"
 #include "ifilestr.hpp"
@@ -14,15 +15,6 @@
 #include <vector>
 
 namespace {
-
-int errorOf(auto&& attempt) {
-  try {
-    attempt();
-  } catch (const IAccessError& error) {
-    return error.errorId();
-  }
-  return 0;
-}
 
 // --- open mode to creation rule --------------------------------------------
 

@@ -4,6 +4,7 @@
 // cannot seek, and a process out of descriptors. Each failure reaches the
 // caller as an IAccessError with the system's error; the stream keeps what it
 // accepted, writes it once when a retry succeeds, and leaks nothing.
+#include "errorof.hpp"
 #include "iexcept.hpp"
 #include "ifilestr.hpp"
 #include "tempdir.hpp"
@@ -22,16 +23,6 @@
 #include <unistd.h>
 
 namespace {
-
-// The errno of the IAccessError that `attempt` throws; 0 when it throws none.
-int errorOf(auto&& attempt) {
-  try {
-    attempt();
-  } catch (const IAccessError& error) {
-    return error.errorId();
-  }
-  return 0;
-}
 
 std::string messageOf(auto&& attempt) {
   try {

@@ -148,7 +148,7 @@ istream& istream::operator>>(streambuf* sink) {
     streambuf* b = rdbuf();
     long long copied = 0;
     for (;;) {
-      if (b->fGptr >= b->fEgptr && (b->underflow() == EOF || b->fGptr >= b->fEgptr)) {
+      if (!b->fillGetArea()) {
         state |= eofbit;
         break;
       }
@@ -230,7 +230,7 @@ istream& istream::get(streambuf& sink, char delim) {
     streambuf* b = rdbuf();
     long long copied = 0;
     for (;;) {
-      if (b->fGptr >= b->fEgptr && (b->underflow() == EOF || b->fGptr >= b->fEgptr)) {
+      if (!b->fillGetArea()) {
         state |= eofbit;
         break;
       }

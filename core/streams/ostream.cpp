@@ -147,14 +147,9 @@ ostream& ostream::operator<<(streambuf* source) {
     }
   } else {
     for (;;) {
+      if (!source->fillGetArea())
+        break;
       std::ptrdiff_t avail = source->fEgptr - source->fGptr;
-      if (avail <= 0) {
-        // A buffer that answers a character without making a get area
-        // delivers nothing more that could be copied in bulk.
-        if (source->underflow() == EOF || source->fGptr >= source->fEgptr)
-          break;
-        continue;
-      }
       int piece = static_cast<int>(std::min<std::ptrdiff_t>(avail, INT_MAX));
       int put = out->sputn(source->fGptr, piece);
       if (put > 0)

@@ -104,6 +104,9 @@ private:
   streambuf& operator=(const streambuf&);
 
   int bumpSlow();
+  // Whether the get area holds a byte, refilling it when empty. A buffer that
+  // answers a character without making a get area has nothing to copy in bulk.
+  bool fillGetArea() { return fGptr < fEgptr || (underflow() != EOF && fGptr < fEgptr); }
   int nextSlow();
 
   char* fEback = nullptr;
