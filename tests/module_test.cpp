@@ -302,6 +302,9 @@ TEST_F(IOrdinalStreamTest, PrivateCopyOperationsCopyNothing) {
             original.stream());
   EXPECT_EQ(original.stream()->rdbuf(), buffer);
 
+  // The copy has no buffer: using it is a reported broken precondition, not a crash.
+  EXPECT_THROW(entry<IFileIOStreamClose>(kOrdinalClose)(copy.stream()), IAssertionFailure);
+
   // The copy owned nothing: destroying it leaves the original working.
   entry<IFileIOStreamDestructor>(kOrdinalDestructor)(copy.stream());
   copy.live(false);

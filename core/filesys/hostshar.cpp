@@ -272,11 +272,5 @@ void IHostSharing::release() {
   fOwner = 0;
   if (!ours)
     return;
-  struct flock lock = IClaim::lockOf(F_UNLCK, kRegionStart, kRegionLength);
-  int result;
-  do
-    result = fLockCall(fDescriptor, F_OFD_SETLK, &lock);
-  while (result != 0 && errno == EINTR);
-  if (result != 0)
-    IThrowSystemError("unlock", fPath, errno, "the sharing markers cannot be released");
+  IClaim(fDescriptor, fPath, fLockCall, false).unlock(kRegionStart, kRegionLength);
 }

@@ -20,6 +20,7 @@
 
 #include <string>
 #include <sys/types.h>
+#include <utility>
 
 struct flock;
 
@@ -33,6 +34,19 @@ public:
 
   // Holds nothing.
   IHostSharing() = default;
+  // One holder per claim: a move hands the markers on, so that only one
+  // object can release them.
+  IHostSharing(IHostSharing&& other) noexcept { *this = std::move(other); }
+  IHostSharing& operator=(IHostSharing&& other) noexcept {
+    fDescriptor = other.fDescriptor;
+    fPath = std::move(other.fPath);
+    fLockCall = other.fLockCall;
+    fOwner = other.fOwner;
+    other.fOwner = 0;
+    return *this;
+  }
+  IHostSharing(const IHostSharing&) = delete;
+  IHostSharing& operator=(const IHostSharing&) = delete;
 
   // Checks `access` (kRead, kWrite or both: what the stream on `descriptor`
   // does) and the accesses that `granted` lacks (what it denies others; bits

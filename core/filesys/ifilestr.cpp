@@ -1,6 +1,7 @@
 #include "ifilestr.hpp"
 
 #include "filebuf.hpp"
+#include "iexcept.hpp"
 
 namespace {
 
@@ -55,10 +56,17 @@ IFileIOStream::~IFileIOStream() {
   }
 }
 
-void IFileIOStream::open(const IFile& fileToOpen, int myMode, int otherMode) {
-  fBuffer->open(fileToOpen, myMode, otherMode);
+IFSFileBuf& IFileIOStream::buffer() const {
+  // Only the private copy constructor makes a stream without a buffer.
+  if (!fBuffer)
+    IExcept__assertState("fBuffer", IExceptionLocation("ifilestr", "IFileIOStream::buffer() const", __LINE__));
+  return *fBuffer;
 }
 
-void IFileIOStream::close() { fBuffer->close(); }
+void IFileIOStream::open(const IFile& fileToOpen, int myMode, int otherMode) {
+  buffer().open(fileToOpen, myMode, otherMode);
+}
 
-IFile IFileIOStream::file() const { return fBuffer->file(); }
+void IFileIOStream::close() { buffer().close(); }
+
+IFile IFileIOStream::file() const { return buffer().file(); }

@@ -71,5 +71,8 @@ private:
   IFileIOStream(const IFileIOStream&);
   IFileIOStream& operator=(const IFileIOStream&);
 
+  // The buffer; reports the broken precondition "fBuffer" on a stream that has none.
+  IFSFileBuf& buffer() const;
+
   std::unique_ptr<IFSFileBuf> fBuffer;
 };

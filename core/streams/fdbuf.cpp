@@ -1,5 +1,6 @@
 #include "fdbuf.hpp"
 
+#include <climits>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -91,8 +92,11 @@ streampos IDescriptorBuf::seekoff(streamoff offset, ios::seek_dir dir, int) {
     return EOF;
   // The descriptor stands behind the unread input.
   streamoff unread = gptr() ? egptr() - gptr() : 0;
-  if (dir == ios::cur)
+  if (dir == ios::cur) {
+    if (offset < LLONG_MIN + unread)
+      return EOF; // no file reaches so far back
     offset -= unread;
+  }
   off_t result = ::lseek(fDescriptor, static_cast<off_t>(offset), seekWhence(dir));
   if (result < 0)
     return EOF;
