@@ -11,6 +11,7 @@
 #include "krexport.hpp"
 
 #include <cstdio> // EOF
+#include <memory>
 
 class streambuf;
 class ostream;
@@ -107,7 +108,7 @@ private:
   int fWidth;
   int fPrecision;
   char fFill;
-  IUserWords* fUserWords; // made on the first iword or pword
+  std::unique_ptr<IUserWords> fUserWords; // made on the first iword or pword
 };
 
 // Base manipulators: select decimal, octal or hexadecimal conversion.
