@@ -46,25 +46,6 @@ private:
   std::unique_ptr<char[]> fArea;
 };
 
-template <class T> bool sameValue(const T& a, const T& b) {
-  if constexpr (std::is_floating_point_v<T>)
-    return (std::isnan(a) && std::isnan(b)) || (a == b && std::signbit(a) == std::signbit(b));
-  else
-    return a == b;
-}
-
-template <class T> std::string show(const T& v) {
-  if constexpr (std::is_floating_point_v<T>) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.21Lg", static_cast<long double>(v));
-    return text;
-  } else if constexpr (std::is_same_v<T, std::string>) {
-    return quoted(v);
-  } else {
-    return std::to_string(v);
-  }
-}
-
 // One extraction on both streams.
 struct ISides {
   istream& fOurs;

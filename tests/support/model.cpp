@@ -54,13 +54,6 @@ template <class T> std::string describe(const T& v) {
   }
 }
 
-template <class T> bool sameValue(const T& a, const T& b) {
-  if constexpr (std::is_floating_point_v<T>)
-    return (std::isnan(a) && std::isnan(b)) || (a == b && std::signbit(a) == std::signbit(b));
-  else
-    return a == b;
-}
-
 // A plain file with one position, as the stream presents it, and the state
 // of the classic stream around it.
 struct IFileModel {

@@ -4,8 +4,11 @@
 
 #include "ios.hpp"
 
+#include <cmath>
+#include <cstdio>
 #include <ios>
 #include <string>
+#include <type_traits>
 
 // The standard format flags with the same meaning as the classic `flags`.
 std::ios_base::fmtflags toStdFlags(long flags);
@@ -16,3 +19,24 @@ std::string describeFlags(long flags);
 std::string describeState(int state);
 // The text with control characters escaped, quoted.
 std::string quoted(const std::string& text);
+
+// Whether two extracted values agree: NaNs match, and so must the sign of a zero.
+template <class T> bool sameValue(const T& a, const T& b) {
+  if constexpr (std::is_floating_point_v<T>)
+    return (std::isnan(a) && std::isnan(b)) || (a == b && std::signbit(a) == std::signbit(b));
+  else
+    return a == b;
+}
+
+// A value as a failure message shows it: floating point with every digit.
+template <class T> std::string show(const T& v) {
+  if constexpr (std::is_floating_point_v<T>) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.21Lg", static_cast<long double>(v));
+    return text;
+  } else if constexpr (std::is_same_v<T, std::string>) {
+    return quoted(v);
+  } else {
+    return std::to_string(v);
+  }
+}
