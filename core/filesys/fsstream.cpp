@@ -3,3 +3,5 @@
 
 IFSFileStream::IFSFileStream() = default;
 IFSFileStream::~IFSFileStream() = default;
+
+bool IFSFileStream::canSeek() const { return true; }

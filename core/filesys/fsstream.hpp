@@ -32,6 +32,12 @@ public:
   virtual IFileSize endOfFile() const = 0;
   // Cuts or extends the file to `size` bytes.
   virtual void setEndOfFile(IFileSize size) = 0;
+  // Whether the position means anything: false for a pipe, a FIFO, a socket
+  // or a character device such as a terminal, whose input and output are two
+  // separate channels. A buffer over such a stream never seeks on its own
+  // account (to give back read-ahead, say); seeks the caller asks for are
+  // still passed on and answered by the system.
+  virtual bool canSeek() const;
 
 protected:
   IFSFileStream();

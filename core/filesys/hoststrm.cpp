@@ -80,6 +80,7 @@ std::unique_ptr<IHostFileStream> IHostFileStream::open(const std::string& path, 
     IThrowSystemError("stat", path, errno);
   if (S_ISDIR(status.st_mode))
     IThrowSystemError("open", path, EISDIR, "it is a directory, not a file");
+  stream->fSeekable = S_ISREG(status.st_mode) || S_ISBLK(status.st_mode);
 
   // open(2) ignores O_TRUNC on devices and pipes; so does this.
   if (S_ISREG(status.st_mode)) {

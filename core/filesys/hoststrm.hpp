@@ -45,6 +45,9 @@ public:
   IFileSize endOfFile() const override;
   // ftruncate(2): cuts the file or extends it with zeros.
   void setEndOfFile(IFileSize size) override;
+  // True for a regular file or a block device; false for pipes, FIFOs,
+  // sockets and character devices (terminals among them).
+  bool canSeek() const override { return fSeekable; }
 
   const std::string& path() const { return fPath; }
   // The access granted to other users, as given when the stream was made.
@@ -58,5 +61,6 @@ private:
   int fDescriptor = -1; // -1 when closed
   std::string fPath;
   int fOtherMode;
+  bool fSeekable = true; // decided by fstat at open
   IHostSharing fSharing; // the markers held on fDescriptor; none on a file that is not regular
 };
