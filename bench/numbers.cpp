@@ -1,5 +1,6 @@
 // Numbers as text: integers out with << v << '\n' and back in with >>,
-// doubles out with << at the default precision.
+// a mix of int and 64-bit fields back in with >>, doubles out with << at the
+// default precision.
 #include "common.hpp"
 
 #include "ifilestr.hpp"
@@ -9,6 +10,8 @@
 #include <charconv>
 #include <fcntl.h>
 #include <fstream>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -145,6 +148,99 @@ void intInStdio(benchmark::State& state) {
       integersSum(), c.integerText().size());
 }
 
+// The mixed file: records of five fields, three ints on one line, then a
+// 64-bit value and an int on a line each. The ints keep the sign and the
+// size class of the corpus values (small, up to 2^31, large, negative).
+constexpr std::size_t kMixedRecord = 5;
+
+int narrowed(long long v) { return static_cast<int>(v % 2147483647); }
+
+struct IMixed {
+  std::string fText;
+  std::uint64_t fSum = 0;
+};
+
+const IMixed& mixed() {
+  static const IMixed m = [] {
+    IMixed made;
+    const std::vector<long long>& values = ICorpus::get().integers();
+    std::size_t count = values.size() / kMixedRecord * kMixedRecord;
+    made.fText.reserve(count * 11);
+    char text[32];
+    for (std::size_t i = 0; i < count; ++i) {
+      std::size_t field = i % kMixedRecord;
+      long long v = field == 3 ? values[i] : narrowed(values[i]);
+      made.fSum += static_cast<std::uint64_t>(v);
+      char* end = std::to_chars(text, text + sizeof text, v).ptr;
+      *end++ = field < 2 ? ' ' : '\n';
+      made.fText.append(text, end);
+    }
+    return made;
+  }();
+  return m;
+}
+
+// The mixed file beside the corpus files, made for one benchmark and
+// removed after it (the corpus folder must be empty when it goes).
+class IMixedFile {
+public:
+  IMixedFile() {
+    const std::string& output = ICorpus::get().outputFile();
+    fPath = output.substr(0, output.rfind('/') + 1) + "mixed";
+    writeFileInPieces(fPath, mixed().fText.data(), mixed().fText.size());
+  }
+  ~IMixedFile() {
+    try {
+      removeFile(fPath);
+    } catch (...) {
+      // The folder's removal reports what is left.
+    }
+  }
+  IMixedFile(const IMixedFile&) = delete;
+  IMixedFile& operator=(const IMixedFile&) = delete;
+  const std::string& path() const { return fPath; }
+
+private:
+  std::string fPath;
+};
+
+void mixedInOurs(benchmark::State& state) {
+  IMixedFile file;
+  const std::string& path = file.path();
+  timeInput(
+      state,
+      [&path] {
+        IFileIOStream s(path, ios::in | ios::bin, 0);
+        std::uint64_t sum = 0;
+        int a, b, c, e;
+        long long d;
+        while (s >> a >> b >> c >> d >> e)
+          sum += static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b) + static_cast<std::uint64_t>(c) +
+                 static_cast<std::uint64_t>(d) + static_cast<std::uint64_t>(e);
+        return sum;
+      },
+      mixed().fSum, mixed().fText.size());
+}
+
+void mixedInStd(benchmark::State& state) {
+  IMixedFile file;
+  const std::string& path = file.path();
+  timeInput(
+      state,
+      [&path] {
+        std::fstream f(path, std::ios::in | std::ios::binary);
+        requireGood(f.good(), "open", path);
+        std::uint64_t sum = 0;
+        int a, b, c, e;
+        long long d;
+        while (f >> a >> b >> c >> d >> e)
+          sum += static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b) + static_cast<std::uint64_t>(c) +
+                 static_cast<std::uint64_t>(d) + static_cast<std::uint64_t>(e);
+        return sum;
+      },
+      mixed().fSum, mixed().fText.size());
+}
+
 bool isDigitOrSign(char c) { return (c >= '0' && c <= '9') || c == '-' || c == '+'; }
 
 void intInRaw(benchmark::State& state) {
@@ -260,6 +356,8 @@ void addNumberBenchmarks() {
   addRun("int_in", kStd, intInStd);
   addRun("int_in", kStdio, intInStdio);
   addRun("int_in", kRaw, intInRaw);
+  addRun("mixed_in", kOurs, mixedInOurs);
+  addRun("mixed_in", kStd, mixedInStd);
   addRun("double_out", kOurs, doubleOutOurs);
   addRun("double_out", kStd, doubleOutStd);
   addRun("double_out", kStdio, doubleOutStdio);

@@ -60,6 +60,7 @@ void compareRead(const std::string& input, long flags, std::size_t area, const T
   standard.flags(toStdFlags(flags));
   IRead<T> b{initial, 0, 0, {}};
   theirs(standard, b.fValue);
+  b.fValue = classicNumber(b.fValue, initial, standard.rdstate());
   b.fState = fromStdState(standard.rdstate());
   b.fGcount = static_cast<int>(standard.gcount());
   b.fRest = restOf(standard);

@@ -1,7 +1,8 @@
-// The numeric extractors of istream. The characters accepted, the state
-// bits and the values stored on bad input and on overflow are those of the
-// standard's num_get in the C locale; the digits are converted by
-// <charconv>, straight from the get area when a number lies inside it.
+// The numeric extractors of istream. The characters accepted and the state
+// bits are those of the standard's num_get in the C locale; the digits are
+// converted by <charconv>, straight from the get area when a number lies
+// inside it. As in the classic streams, a number that cannot be read or does
+// not fit leaves the variable as it was (the standard stores 0 or a limit).
 #include "istream.hpp"
 
 #include "icursor.hpp"
@@ -79,7 +80,7 @@ template <class Cursor> IDigits scanInteger(Cursor& in, long basefield) {
   if (r.ptr < in.fEnd) {
     d.fValid = foundZero || r.ptr != in.fNext;
     d.fOverflow = r.ec == std::errc::result_out_of_range;
-    in.fNext = const_cast<char*>(r.ptr);
+    in.fNext = r.ptr;
     return d;
   }
 
@@ -112,28 +113,26 @@ template <class Cursor> IDigits scanInteger(Cursor& in, long basefield) {
   return d;
 }
 
-// Stores what num_get stores: 0 when no number was read, the limit of the
-// type on overflow (both with failbit), else the value, negated in the
-// type's own arithmetic when a minus sign came first.
-template <class T> void storeInteger(const IDigits& d, T& value, int& state) {
+// Stores the value, negated in the type's own arithmetic when a minus sign
+// came first; failbit, and the variable left alone, when no number was read
+// or it does not fit. True when stored.
+template <class T> bool storeInteger(const IDigits& d, T& value, int& state) {
   using U = std::make_unsigned_t<T>;
   constexpr bool isSigned = std::is_signed_v<T>;
   const unsigned long long limit = d.fNegative && isSigned
                                        ? static_cast<unsigned long long>(std::numeric_limits<T>::max()) + 1
                                        : static_cast<unsigned long long>(std::numeric_limits<T>::max());
-  if (!d.fValid) {
-    value = 0;
-    state |= ios::failbit;
-  } else if (d.fOverflow || d.fMagnitude > limit) {
-    value = d.fNegative && isSigned ? std::numeric_limits<T>::min() : std::numeric_limits<T>::max();
-    state |= ios::failbit;
-  } else if (d.fNegative) {
-    value = static_cast<T>(static_cast<U>(static_cast<U>(0) - static_cast<U>(d.fMagnitude)));
-  } else {
-    value = static_cast<T>(d.fMagnitude);
-  }
   if (d.fEof)
     state |= ios::eofbit;
+  if (!d.fValid || d.fOverflow || d.fMagnitude > limit) {
+    state |= ios::failbit;
+    return false;
+  }
+  if (d.fNegative)
+    value = static_cast<T>(static_cast<U>(static_cast<U>(0) - static_cast<U>(d.fMagnitude)));
+  else
+    value = static_cast<T>(d.fMagnitude);
+  return true;
 }
 
 // The characters of a floating-point number, kept on the stack unless the
@@ -242,9 +241,9 @@ template <class T> T cConvert(const char* s) {
     return c ? strtold_l(s, nullptr, c) : std::strtold(s, nullptr);
 }
 
-// Stores what num_get stores: 0 with failbit for a malformed number, the
-// largest finite value with failbit on overflow, the nearest value (maybe
-// 0 or subnormal) on underflow.
+// Stores the value, the nearest one (maybe 0 or subnormal) on underflow;
+// failbit, and the variable left alone, for a malformed number and on
+// overflow.
 template <class T> void storeFloating(INumberText& text, T& value, int& state) {
   const char* first = text.data();
   const char* last = first + text.size();
@@ -252,7 +251,6 @@ template <class T> void storeFloating(INumberText& text, T& value, int& state) {
   T v{};
   std::from_chars_result r = std::from_chars(digits, last, v);
   if (r.ptr != last || (r.ec != std::errc() && r.ec != std::errc::result_out_of_range)) {
-    value = 0;
     state |= ios::failbit;
     return;
   }
@@ -260,12 +258,9 @@ template <class T> void storeFloating(INumberText& text, T& value, int& state) {
     // <charconv> refuses results beyond the range, on both sides; strtod
     // gives the value the standard stream stores.
     v = cConvert<T>(first);
-    if (v == std::numeric_limits<T>::infinity()) {
-      v = std::numeric_limits<T>::max();
+    if (v == std::numeric_limits<T>::infinity() || v == -std::numeric_limits<T>::infinity()) {
       state |= ios::failbit;
-    } else if (v == -std::numeric_limits<T>::infinity()) {
-      v = -std::numeric_limits<T>::max();
-      state |= ios::failbit;
+      return;
     }
   }
   value = v;
@@ -294,15 +289,11 @@ template <class T> istream& istream::extractNarrow(T& value) {
     in.commit();
     int state = 0;
     long wide = 0;
-    storeInteger(d, wide, state);
-    if (wide < std::numeric_limits<T>::min()) {
-      state |= ios::failbit;
-      value = std::numeric_limits<T>::min();
-    } else if (wide > std::numeric_limits<T>::max()) {
-      state |= ios::failbit;
-      value = std::numeric_limits<T>::max();
-    } else {
-      value = static_cast<T>(wide);
+    if (storeInteger(d, wide, state)) {
+      if (wide < std::numeric_limits<T>::min() || wide > std::numeric_limits<T>::max())
+        state |= ios::failbit;
+      else
+        value = static_cast<T>(wide);
     }
     if (state)
       setstate(state);
@@ -349,12 +340,11 @@ istream& istream::operator>>(bool& b) {
     in.commit();
     int state = 0;
     long wide = 0;
-    storeInteger(d, wide, state);
-    if (wide == 0 || wide == 1) {
-      b = wide == 1;
-    } else {
-      b = true;
-      state = ios::failbit | (d.fEof ? ios::eofbit : 0);
+    if (storeInteger(d, wide, state)) {
+      if (wide == 0 || wide == 1)
+        b = wide == 1;
+      else
+        state |= ios::failbit;
     }
     if (state)
       setstate(state);

@@ -84,8 +84,10 @@ public:
   int operator!() const { return fail(); }
 
   // Per-stream user words: xalloc hands out a new index for iword and pword,
-  // whose words start at 0 (null); a negative index sets badbit and gives a
-  // scratch word.
+  // whose words start at 0 (null). They throw nothing: an index that cannot
+  // be served (negative, or more than 4096 beyond the last one xalloc handed
+  // out) or a word that memory cannot be found for sets badbit and gives a
+  // scratch word, reset to 0 on each such call.
   static int xalloc();
   long& iword(int index);
   void*& pword(int index);
@@ -100,6 +102,7 @@ private:
   ios& operator=(const ios&);
 
   struct IUserWords;
+  IUserWords* userWords();
 
   streambuf* fBuffer;
   ostream* fTie;

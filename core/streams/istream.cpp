@@ -15,7 +15,7 @@ istream::istream() = default;
 
 istream::~istream() = default;
 
-int istream::prepare(int need) {
+int istream::prepare(int need, bool skip) {
   if (!good()) {
     setstate(failbit);
     return 0;
@@ -31,16 +31,11 @@ int istream::prepare(int need) {
       }
     }
   }
-  if (need == 0 && (flags() & skipws)) {
+  if (skip && need == 0 && (flags() & skipws)) {
     ICursor in(rdbuf());
-    int c;
-    while ((c = in.peek()) != EOF && isSpace(c))
-      in.bump();
-    in.commit();
-    if (c == EOF) {
-      setstate(eofbit | failbit);
+    if (!skipSpace(in))
       return 0;
-    }
+    in.commit();
   }
   return 1;
 }
@@ -120,8 +115,8 @@ istream& istream::operator>>(std::string& s) {
       }
       if (isSpace(c))
         break;
-      char* start = in.fNext;
-      char* p = start;
+      const char* start = in.fNext;
+      const char* p = start;
       std::size_t room = limit - extracted;
       while (p < in.fEnd && room > 0 && !isSpace(static_cast<unsigned char>(*p))) {
         ++p;
@@ -145,24 +140,11 @@ istream& istream::operator>>(std::string& s) {
 istream& istream::operator>>(streambuf* sink) {
   int state = 0;
   if (ipfx(0) && sink) {
-    streambuf* b = rdbuf();
-    long long copied = 0;
-    for (;;) {
-      if (!b->fillGetArea()) {
-        state |= eofbit;
-        break;
-      }
-      char* start = b->fGptr;
-      int piece = static_cast<int>(std::min<std::ptrdiff_t>(b->fEgptr - start, INT_MAX));
-      int put = sink->sputn(start, piece);
-      if (put > 0)
-        b->fGptr = start + put;
-      copied += put;
-      if (put < piece)
-        break;
-    }
-    if (copied == 0)
+    bool ended = false;
+    if (streambuf::copy(*rdbuf(), *sink, EOF, ended) == 0)
       state |= failbit;
+    if (ended)
+      state |= eofbit;
   } else if (!sink) {
     state |= failbit;
   }
@@ -226,28 +208,10 @@ istream& istream::get(streambuf& sink, char delim) {
   fGcount = 0;
   int state = 0;
   if (ipfx(1)) {
-    const int stop = static_cast<unsigned char>(delim);
-    streambuf* b = rdbuf();
-    long long copied = 0;
-    for (;;) {
-      if (!b->fillGetArea()) {
-        state |= eofbit;
-        break;
-      }
-      char* start = b->fGptr;
-      std::size_t avail = static_cast<std::size_t>(b->fEgptr - start);
-      const char* hit = static_cast<const char*>(std::memchr(start, stop, avail));
-      std::size_t span = hit ? static_cast<std::size_t>(hit - start) : avail;
-      if (span == 0)
-        break;
-      int piece = static_cast<int>(std::min<std::size_t>(span, INT_MAX));
-      int put = sink.sputn(start, piece);
-      if (put > 0)
-        b->fGptr = start + put;
-      copied += put;
-      if (put < piece || (hit && static_cast<std::size_t>(put) == span))
-        break;
-    }
+    bool ended = false;
+    long long copied = streambuf::copy(*rdbuf(), sink, static_cast<unsigned char>(delim), ended);
+    if (ended)
+      state |= eofbit;
     fGcount = static_cast<int>(std::min<long long>(copied, INT_MAX));
   }
   if (fGcount == 0)
@@ -269,7 +233,7 @@ istream& istream::getline(std::string& s, char delim) {
         state |= eofbit;
         break;
       }
-      char* start = in.fNext;
+      const char* start = in.fNext;
       std::size_t avail = static_cast<std::size_t>(in.fEnd - start);
       const char* hit = static_cast<const char*>(std::memchr(start, stop, avail));
       std::size_t take = hit ? static_cast<std::size_t>(hit - start) : avail;
@@ -294,9 +258,10 @@ istream& istream::read(char* s, int n) {
   if (ipfx(1)) {
     streambuf* b = rdbuf();
     int got;
-    if (n > 0 && b->fEgptr - b->fGptr >= n) {
-      std::memcpy(s, b->fGptr, static_cast<std::size_t>(n));
-      b->fGptr += n;
+    const char* next = b->gnext();
+    if (n > 0 && b->gend() - next >= n) {
+      std::memcpy(s, next, static_cast<std::size_t>(n));
+      b->gskip(next + n);
       got = n;
     } else {
       got = b->sgetn(s, n);
@@ -367,10 +332,7 @@ istream& istream::unget() {
   fGcount = 0;
   clear(rdstate() & ~eofbit);
   if (ipfx(1)) {
-    streambuf* b = rdbuf();
-    if (b->fGptr && b->fGptr > b->fEback)
-      --b->fGptr;
-    else if (b->pbackfail(EOF) == EOF)
+    if (rdbuf()->sungetc() == EOF)
       setstate(badbit);
   }
   return *this;

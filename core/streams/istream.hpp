@@ -69,9 +69,9 @@ public:
   // in gcount(). get(): the next character, or EOF (with eofbit and failbit).
   int get() {
     streambuf* b = rdbuf();
-    if (rdstate() == 0 && !tie() && b->fGptr < b->fEgptr) {
+    if (rdstate() == 0 && !tie() && b->gnext() < b->gend()) {
       fGcount = 1;
-      return static_cast<unsigned char>(*b->fGptr++);
+      return b->sbumpc();
     }
     return getSlow();
   }
@@ -132,9 +132,11 @@ private:
   // Scans the get area and refills it through underflow.
   struct ICursor;
 
-  int prepare(int need);
+  // ipfx without its fast path; skips no white space when `skip` is false.
+  int prepare(int need, bool skip = true);
   // The prefix of a formatted extraction that scans with `in` afterwards.
   KELRT_LOCAL bool beginField(ICursor& in);
+  KELRT_LOCAL bool skipSpace(ICursor& in);
   int getSlow();
   istream& getWord(char* s, std::size_t size);
   // get and getline into an array; getline also extracts the delimiter.

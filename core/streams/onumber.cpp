@@ -4,6 +4,7 @@
 // here so that the text equals what the standard stream writes.
 #include "ostream.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -106,11 +107,11 @@ template <class U> inline char* putDigits(char* p, U value) {
 constexpr std::size_t kIntegerRoom = 32;
 // A sign and the 20 digits of the largest 64-bit value.
 constexpr std::ptrdiff_t kMaxDecimal = 21;
-// Covers every float conversion except long fixed output and huge precisions.
+// Covers every float conversion except long fixed output and large precisions.
 constexpr std::size_t kFloatRoom = 128;
-// Characters kept free in front of a float's digits for "+0x", and behind
+// Characters kept free in front of a float's digits for a sign, and behind
 // them for a decimal point that showpoint inserts.
-constexpr std::size_t kFloatFront = 3;
+constexpr std::size_t kFloatFront = 1;
 constexpr std::size_t kFloatBack = 1;
 
 void upcase(char* p, char* end) {
@@ -139,8 +140,15 @@ int decimalExponent(const char* first, const char* last) {
   return negative ? -exponent : exponent;
 }
 
+// The largest precision that still changes what is written: every digit of
+// the exact value of a T lies within this many places after the point, or
+// this many significant places (the smallest subnormal needs the most).
+template <class T>
+constexpr int kMaxPrecision = std::numeric_limits<T>::digits - std::numeric_limits<T>::min_exponent + 2;
+
 // Formats `value` as printf does with the conversion that the flags
-// select (%f, %e, %a or %g, with the '+' and '#' flags, %E, %A, %G).
+// select (%f, %e or %g, with the '+' and '#' flags, %E, %G); both fixed and
+// scientific select %g, as they did before hexadecimal floating point.
 // Writes into [out, out + room); returns the first character and sets
 // `length`, or returns null when the room is too small.
 template <class T>
@@ -150,17 +158,16 @@ char* formatFloating(char* out, std::size_t room, T value, long format, int prec
   long field = format & ios::floatfield;
   bool alternate = (format & ios::showpoint) != 0;
   bool finite = std::isfinite(value);
-  bool hexadecimal = field == (ios::fixed | ios::scientific);
   if (precision < 0)
     precision = 6;
+  else if (precision > kMaxPrecision<T>)
+    precision = kMaxPrecision<T>;
 
   std::to_chars_result r;
   if (field == ios::fixed) {
     r = std::to_chars(digits, limit, value, std::chars_format::fixed, precision);
   } else if (field == ios::scientific) {
     r = std::to_chars(digits, limit, value, std::chars_format::scientific, precision);
-  } else if (hexadecimal) {
-    r = std::to_chars(digits, limit, value, std::chars_format::hex);
   } else if (!alternate) {
     r = std::to_chars(digits, limit, value, std::chars_format::general, precision);
   } else {
@@ -179,8 +186,7 @@ char* formatFloating(char* out, std::size_t room, T value, long format, int prec
 
   char* end = r.ptr;
   if (alternate && finite && !std::memchr(digits, '.', static_cast<std::size_t>(end - digits))) {
-    char* mark = static_cast<char*>(
-        std::memchr(digits, hexadecimal ? 'p' : 'e', static_cast<std::size_t>(end - digits)));
+    char* mark = static_cast<char*>(std::memchr(digits, 'e', static_cast<std::size_t>(end - digits)));
     if (!mark)
       mark = end;
     std::memmove(mark + 1, mark, static_cast<std::size_t>(end - mark));
@@ -188,18 +194,6 @@ char* formatFloating(char* out, std::size_t room, T value, long format, int prec
     ++end;
   }
   char* first = digits;
-  if (hexadecimal && finite) {
-    bool negative = *digits == '-';
-    first -= 2;
-    if (negative) {
-      first[0] = '-';
-      first[1] = '0';
-      first[2] = 'x';
-    } else {
-      first[0] = '0';
-      first[1] = 'x';
-    }
-  }
   // The standard stream converts fixed output with %f even under
   // uppercase, so only inf and nan could differ, and they stay lower case.
   if ((format & ios::uppercase) && field != ios::fixed)
@@ -249,14 +243,14 @@ template <class U> inline bool ostream::putDecimal(U magnitude, bool negative, b
   long basefield = format & ios::basefield;
   streambuf* b = s.rdbuf();
   if (s.rdstate() != 0 || s.tie() || basefield == ios::oct || basefield == ios::hex || s.width() > 0 ||
-      (format & ios::unitbuf) || b->fEpptr - b->fPptr < kMaxDecimal)
+      (format & ios::unitbuf) || b->pend() - b->pnext() < kMaxDecimal)
     return false;
-  char* p = b->fPptr;
+  char* p = b->pnext();
   if (negative)
     *p++ = '-';
   else if (isSigned && (format & ios::showpos))
     *p++ = '+';
-  b->fPptr = putDigits(p, magnitude);
+  b->pcommit(putDigits(p, magnitude));
   if (s.width() != 0)
     s.width(0);
   return true;
@@ -314,8 +308,9 @@ template <class T> ostream& ostream::putFloating(T value) {
   if (!first) {
     // Long fixed output or a large precision: room for every digit of the
     // largest exponent, the precision and the decorations.
+    int places = digits < 0 ? 6 : std::min(digits, kMaxPrecision<T>);
     std::size_t room = static_cast<std::size_t>(std::numeric_limits<T>::max_exponent10) +
-                       static_cast<std::size_t>(digits < 0 ? 6 : digits) + 64;
+                       static_cast<std::size_t>(places) + 64;
     big = std::make_unique_for_overwrite<char[]>(room);
     first = formatFloating(big.get(), room, value, format, digits, length);
   }

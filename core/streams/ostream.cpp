@@ -76,12 +76,12 @@ void ostream::putField(const char* text, std::size_t length, std::size_t split) 
   if (total > 0) {
     long adjust = flags() & adjustfield;
     std::size_t before = adjust == left ? length : adjust == internal ? split : 0;
-    if (b->fEpptr - b->fPptr >= static_cast<std::ptrdiff_t>(total)) {
-      char* p = b->fPptr;
+    char* p = b->pnext();
+    if (b->pend() - p >= static_cast<std::ptrdiff_t>(total)) {
       copyBytes(p, text, before);
       std::memset(p + before, fill(), pad);
       copyBytes(p + before + pad, text + before, length - before);
-      b->fPptr = p + total;
+      b->pcommit(p + total);
     } else {
       putPieces(text, length, before, pad);
     }
@@ -130,36 +130,8 @@ ostream& ostream::operator<<(streambuf* source) {
     osfx();
     return *this;
   }
-  streambuf* out = rdbuf();
-  long long copied = 0;
-  if (source == out) {
-    // Reading and writing one buffer may move its areas under our feet:
-    // go through a copy.
-    char chunk[512];
-    for (;;) {
-      int got = source->sgetn(chunk, static_cast<int>(sizeof chunk));
-      if (got <= 0)
-        break;
-      int put = out->sputn(chunk, got);
-      copied += put;
-      if (put < got)
-        break;
-    }
-  } else {
-    for (;;) {
-      if (!source->fillGetArea())
-        break;
-      std::ptrdiff_t avail = source->fEgptr - source->fGptr;
-      int piece = static_cast<int>(std::min<std::ptrdiff_t>(avail, INT_MAX));
-      int put = out->sputn(source->fGptr, piece);
-      if (put > 0)
-        source->fGptr += put;
-      copied += put;
-      if (put < piece)
-        break;
-    }
-  }
-  if (copied == 0)
+  bool ended = false;
+  if (streambuf::copy(*source, *rdbuf(), EOF, ended) == 0)
     setstate(failbit);
   osfx();
   return *this;
@@ -177,9 +149,10 @@ ostream& ostream::putSlow(char c) {
 ostream& ostream::write(const char* s, int n) {
   if (opfx()) {
     streambuf* b = rdbuf();
-    if (n > 0 && b->fEpptr - b->fPptr >= n) {
-      std::memcpy(b->fPptr, s, static_cast<std::size_t>(n));
-      b->fPptr += n;
+    char* p = b->pnext();
+    if (n > 0 && b->pend() - p >= n) {
+      std::memcpy(p, s, static_cast<std::size_t>(n));
+      b->pcommit(p + n);
     } else if (b->sputn(s, n) != n) {
       setstate(badbit);
     }

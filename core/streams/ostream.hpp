@@ -53,6 +53,7 @@ public:
   ostream& operator<<(const unsigned char* s) { return *this << reinterpret_cast<const char*>(s); }
   ostream& operator<<(const void* p);
   // Copies everything `source` delivers; failbit when it delivers nothing.
+  // The stream's own buffer as `source` is copied as streambuf::copy says.
   ostream& operator<<(streambuf* source);
   ostream& operator<<(const std::string& s) { return *this << std::string_view(s); }
   ostream& operator<<(std::string_view s);
@@ -66,8 +67,10 @@ public:
   // buffer takes less.
   ostream& put(char c) {
     streambuf* b = rdbuf();
-    if (rdstate() == 0 && !tie() && !(flags() & unitbuf) && b->fPptr < b->fEpptr) {
-      *b->fPptr++ = c;
+    if (rdstate() == 0 && !tie() && !(flags() & unitbuf) && b->pnext() < b->pend()) {
+      char* p = b->pnext();
+      *p = c;
+      b->pcommit(p + 1);
       return *this;
     }
     return putSlow(c);

@@ -3,11 +3,14 @@
 #include "streambuf.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 namespace {
 
 constexpr int kReserveSize = 1024;
+// The piece that a buffer copied into itself moves at a time.
+constexpr std::ptrdiff_t kSelfPiece = 4096;
 
 } // namespace
 
@@ -73,7 +76,8 @@ int streambuf::xsputn(const char* s, int n) {
     std::ptrdiff_t room = fEpptr - fPptr;
     if (room > 0 && fPptr) {
       int chunk = static_cast<int>(std::min<std::ptrdiff_t>(room, n - done));
-      std::memcpy(fPptr, s + done, static_cast<std::size_t>(chunk));
+      // s may lie in this buffer's own storage (a get area over the same array).
+      std::memmove(fPptr, s + done, static_cast<std::size_t>(chunk));
       fPptr += chunk;
       done += chunk;
     } else if (overflow(EOF) == EOF || fPptr >= fEpptr || !fPptr) {
@@ -91,7 +95,7 @@ int streambuf::xsgetn(char* s, int n) {
     std::ptrdiff_t avail = fEgptr - fGptr;
     if (avail > 0 && fGptr) {
       int chunk = static_cast<int>(std::min<std::ptrdiff_t>(avail, n - done));
-      std::memcpy(s + done, fGptr, static_cast<std::size_t>(chunk));
+      std::memmove(s + done, fGptr, static_cast<std::size_t>(chunk));
       fGptr += chunk;
       done += chunk;
     } else {
@@ -115,4 +119,44 @@ streambuf* streambuf::setbuf(char* p, int length) {
     fUnbuffered = true;
   }
   return this;
+}
+
+long long streambuf::copy(streambuf& from, streambuf& to, int delim, bool& ended) {
+  // Writing to a buffer may move or reuse its get area, so a buffer copied
+  // into itself gives each piece up before putting it back.
+  const bool self = &from == &to;
+  char bounce[kSelfPiece];
+  long long copied = 0;
+  ended = false;
+  for (;;) {
+    if (!from.gfill()) {
+      ended = true;
+      break;
+    }
+    const char* start = from.gnext();
+    std::ptrdiff_t span = from.gend() - start;
+    const char* hit = nullptr;
+    if (delim != EOF) {
+      hit = static_cast<const char*>(std::memchr(start, delim, static_cast<std::size_t>(span)));
+      if (hit)
+        span = hit - start;
+      if (span == 0)
+        break;
+    }
+    int piece = static_cast<int>(std::min<std::ptrdiff_t>(span, self ? kSelfPiece : INT_MAX));
+    int put;
+    if (self) {
+      std::memcpy(bounce, start, static_cast<std::size_t>(piece));
+      from.gskip(start + piece);
+      put = to.sputn(bounce, piece);
+    } else {
+      put = to.sputn(start, piece);
+      if (put > 0)
+        from.gskip(start + put);
+    }
+    copied += put;
+    if (put < piece || (hit && put == span))
+      break;
+  }
+  return copied;
 }

@@ -54,6 +54,35 @@ public:
   int sputn(const char* s, int n) { return xsputn(s, n); }
   int out_waiting() const { return fPptr > fPbase ? static_cast<int>(fPptr - fPbase) : 0; }
 
+  // Fast paths for the streams, which scan and fill the areas in place. The
+  // unread characters are [gnext(), gend()); gskip(p) marks those before p
+  // (at most gend()) read. gfill refills an empty get area and says whether
+  // it then holds a character: a buffer whose underflow answers a character
+  // without making a get area has nothing to scan in place. sungetc steps
+  // back over the last character read, or asks pbackfail(EOF) when the get
+  // area starts at the next character.
+  const char* gnext() const { return fGptr; }
+  const char* gend() const { return fEgptr; }
+  void gskip(const char* p) { fGptr += p - fGptr; }
+  bool gfill() { return fGptr < fEgptr || (underflow() != EOF && fGptr < fEgptr); }
+  int sungetc() {
+    if (fGptr && fGptr > fEback)
+      return static_cast<unsigned char>(*--fGptr);
+    return pbackfail(EOF);
+  }
+  // The free part of the put area is [pnext(), pend()); pcommit(p) marks
+  // the characters written there before p (at most pend()) as put.
+  char* pnext() const { return fPptr; }
+  char* pend() const { return fEpptr; }
+  void pcommit(char* p) { fPptr = p; }
+  // Copies characters from `from` to `to` until the input ends (then
+  // `ended` is set), `delim` comes (not taken; EOF for none) or `to` takes
+  // fewer than offered; answers the count copied. A buffer copied into
+  // itself gets each piece through a copy of at most 4096 characters: the
+  // piece is taken from the input before it is put, so the result is what
+  // reading that piece and then writing it gives.
+  static long long copy(streambuf& from, streambuf& to, int delim, bool& ended);
+
   // Virtual operations, in this order. The defaults here serve a buffer
   // that holds what it has and nothing more: overflow, underflow, pbackfail,
   // seekoff and seekpos answer EOF; sync answers 0 when both areas are
@@ -97,16 +126,10 @@ protected:
   void unbuffered(int flag) { fUnbuffered = flag != 0; }
 
 private:
-  friend class istream;
-  friend class ostream;
-
   streambuf(const streambuf&);
   streambuf& operator=(const streambuf&);
 
   int bumpSlow();
-  // Whether the get area holds a byte, refilling it when empty. A buffer that
-  // answers a character without making a get area has nothing to copy in bulk.
-  bool fillGetArea() { return fGptr < fEgptr || (underflow() != EOF && fGptr < fEgptr); }
   int nextSlow();
 
   char* fEback = nullptr;

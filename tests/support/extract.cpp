@@ -75,6 +75,7 @@ struct ISides {
     T a = initial, b = initial;
     fOurs >> a;
     fTheirs >> b;
+    b = classicNumber(b, initial, fTheirs.rdstate());
     if constexpr (std::is_same_v<T, char> || std::is_same_v<T, signed char> || std::is_same_v<T, unsigned char>)
       value(static_cast<int>(a), static_cast<int>(b));
     else

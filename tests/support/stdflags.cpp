@@ -36,6 +36,8 @@ std::ios_base::fmtflags toStdFlags(long flags) {
   for (const IFlagName& f : kFlags)
     if (flags & f.fClassic)
       result |= f.fStd;
+  if ((result & std::ios_base::floatfield) == std::ios_base::floatfield)
+    result &= ~std::ios_base::floatfield;
   return result;
 }
 

@@ -11,6 +11,8 @@
 #include <type_traits>
 
 // The standard format flags with the same meaning as the classic `flags`.
+// fixed and scientific together, the general format in the classic streams
+// (hexadecimal in the standard ones since 2011), become neither.
 std::ios_base::fmtflags toStdFlags(long flags);
 // The classic state bits with the same meaning as the standard `state`.
 int fromStdState(std::ios_base::iostate state);
@@ -26,6 +28,17 @@ template <class T> bool sameValue(const T& a, const T& b) {
     return (std::isnan(a) && std::isnan(b)) || (a == b && std::signbit(a) == std::signbit(b));
   else
     return a == b;
+}
+
+// What a classic stream leaves in a number that the standard stream stored
+// as `stored` from `initial`, ending with `state`: the standard stores 0 or a
+// limit with failbit, the classic streams leave the variable as it was.
+template <class T> T classicNumber(const T& stored, const T& initial, std::ios_base::iostate state) {
+  if constexpr (std::is_arithmetic_v<T> && !std::is_same_v<T, char> && !std::is_same_v<T, signed char> &&
+                !std::is_same_v<T, unsigned char>)
+    return (state & std::ios_base::failbit) ? initial : stored;
+  else
+    return stored;
 }
 
 // A value as a failure message shows it: floating point with every digit.
