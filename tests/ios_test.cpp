@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <type_traits>
 
 namespace {
@@ -66,6 +67,26 @@ TEST(IosUserWords, IndexesAreDistinctAndWordsStartAtZero) {
   EXPECT_TRUE(s.good());
   s.iword(-1) = 5;
   EXPECT_TRUE(s.bad()) << "a negative index is refused";
+}
+
+TEST(IosUserWords, AnIndexThatCannotBeServedGivesAScratchWord) {
+  // Growing to these would take gigabytes; none of them throws.
+  for (int index : {INT_MAX, INT_MAX - 1, ios::xalloc() + 5000, -1, INT_MIN}) {
+    IMemBuf buffer;
+    ostream s(&buffer);
+    int served = ios::xalloc();
+    s.iword(served) = 3;
+    s.iword(index) = 9;
+    EXPECT_EQ(s.rdstate(), ios::badbit) << index;
+    EXPECT_EQ(s.iword(index), 0) << "the scratch word starts again at 0";
+    s.clear();
+    s.pword(index) = &buffer;
+    EXPECT_EQ(s.rdstate(), ios::badbit) << index;
+    EXPECT_EQ(s.pword(index), nullptr);
+    s.clear();
+    EXPECT_EQ(s.iword(served), 3) << "the words served keep their values";
+    EXPECT_TRUE(s.good());
+  }
 }
 
 TEST(IosManipulators, BaseManipulatorsReplaceTheBaseField) {

@@ -1,9 +1,11 @@
 // istream against std::istringstream: the same values, state bits, counts
 // and unread rest for the same input and flags, over get areas small enough
 // that every token crosses a refill; then ties, failures and positions.
+#include "ifilestr.hpp"
 #include "iostream.hpp"
 #include "membuf.hpp"
 #include "stdflags.hpp"
+#include "tempdir.hpp"
 
 #include <gtest/gtest.h>
 
@@ -485,6 +487,91 @@ TEST(IstreamFailure, PutbackBeyondTheStartSetsBadbit) {
   in.clear();
   in.unget();
   EXPECT_EQ(in.rdstate(), ios::badbit);
+}
+
+TEST(IstreamClassic, AFailedNumberLeavesTheVariableAsItWas) {
+  // The standard stream stores 0 or the limit; classic programs keep a default.
+  for (const char* input : {"x", "-", "99999999999", "-99999999999", "0x", ""}) {
+    IMemBuf buffer(input, 3);
+    istream in(&buffer);
+    int n = 5;
+    in >> n;
+    EXPECT_EQ(n, 5) << input;
+    EXPECT_TRUE(in.fail()) << input;
+  }
+  short s = 6;
+  unsigned u = 7;
+  double d = 8, e = 9;
+  bool b = false;
+  IMemBuf text("70000 4294967296 1e999 . 2", 2);
+  istream in(&text);
+  in >> s;
+  in.clear();
+  in >> u;
+  in.clear();
+  in >> d;
+  in.clear();
+  in >> e;
+  in.clear();
+  in.ignore();
+  in >> b;
+  EXPECT_TRUE(in.fail());
+  EXPECT_EQ(s, 6);
+  EXPECT_EQ(u, 7u);
+  EXPECT_EQ(d, 8);
+  EXPECT_EQ(e, 9);
+  EXPECT_FALSE(b);
+}
+
+// The model of a buffer copied into itself: each piece (one get area) is
+// read, then written at the position the read left.
+std::string copiedIntoItself(std::string store, std::size_t piece) {
+  for (std::size_t p = 0; p < store.size();) {
+    std::string taken = store.substr(p, piece);
+    p += taken.size();
+    store.replace(p, taken.size(), taken);
+    p += taken.size();
+  }
+  return store;
+}
+
+TEST(IstreamBuffer, ABufferCopiedIntoItselfGoesThroughACopy) {
+  const std::string text = "hello world, copied into its own buffer\n";
+  for (std::size_t area : {1, 3, 16, 4096}) {
+    IMemBuf buffer(text, area);
+    iostream s(&buffer);
+    s >> s.rdbuf();
+    EXPECT_EQ(s.rdstate(), ios::eofbit) << area;
+    EXPECT_EQ(buffer.str(), copiedIntoItself(text, area)) << area;
+  }
+  IMemBuf buffer(text, 4096);
+  iostream s(&buffer);
+  s.get(*s.rdbuf(), ',');
+  EXPECT_EQ(s.gcount(), 11);
+  EXPECT_TRUE(s.good());
+  EXPECT_EQ(buffer.str(), "hello worldhello worldto its own buffer\n");
+}
+
+TEST(IstreamBuffer, AFileCopiedIntoItselfDoesNotOverlap) {
+  // One array serves reading and writing, so a copy of the get area into
+  // the put area overlapped before (the sanitizer build checks this).
+  ITempDir dir;
+  const std::string path = dir.path("self");
+  const std::string text(3000, 'x');
+  writeWholeFile(path, text + "\nend");
+  {
+    IFileIOStream s(path, ios::in | ios::out, 0);
+    s >> s.rdbuf();
+    EXPECT_EQ(s.rdstate(), ios::eofbit);
+  }
+  EXPECT_EQ(readWholeFile(path), text + "\nend" + text + "\nend");
+  writeWholeFile(path, std::string("ab") + '\0' + "cd");
+  {
+    IFileIOStream s(path, ios::in | ios::out, 0);
+    s.get(*s.rdbuf(), '\0');
+    EXPECT_EQ(s.gcount(), 2);
+  }
+  EXPECT_EQ(readWholeFile(path), "ababd");
 }
 
 TEST(IstreamPosition, SeekgAndTellg) {

@@ -172,6 +172,42 @@ TEST_P(OstreamFormat, LongFloatingPointOutputMatches) {
   compareAll(std::vector<long double>{LDBL_MAX, 1e-4000L, 1.0L / 7}, formats, GetParam(), show);
 }
 
+TEST_P(OstreamFormat, HugePrecisionsAreBoundedAndShowEveryDigit) {
+  // Every digit of a double's exact value lies within 1076 places (of a
+  // long double's, 16447): a larger precision writes what that one writes.
+  auto show = [](auto v) { return std::to_string(v); };
+  std::vector<IFormat> exact, huge;
+  for (long field : {0L, long(ios::fixed), long(ios::scientific), long(ios::fixed | ios::scientific)})
+    for (long showpoint : {0L, long(ios::showpoint)}) {
+      exact.push_back({field | showpoint, 0, 1076, ' '});
+      for (int precision : {1077, 100000, INT_MAX - 1, INT_MAX})
+        huge.push_back({field | showpoint, 0, precision, ' '});
+    }
+  const std::vector<double> doubles = {0.001, 0.0, -1.5, 1e300, 5e-324, 1.0 / 3, DBL_MAX};
+  compareAll(doubles, exact, GetParam(), show);
+  for (const IFormat& f : huge)
+    for (double v : doubles)
+      EXPECT_EQ(writeOurs(v, f, GetParam()), writeStd(v, {f.fFlags, 0, 1076, ' '})) << describe(f) << " " << v;
+  if (GetParam() != 4096)
+    return;
+  for (long field : {0L, long(ios::fixed), long(ios::scientific)})
+    EXPECT_EQ(writeOurs(1e-4000L, {field | ios::showpoint, 0, INT_MAX, ' '}, 4096),
+              writeStd(1e-4000L, {field | ios::showpoint, 0, 16447, ' '}));
+}
+
+TEST(OstreamClassic, FixedWithScientificIsTheGeneralFormat) {
+  // Classic programs set one after the other without the floatfield mask;
+  // the standard stream writes hexadecimal then.
+  IMemBuf buffer;
+  ostream out(&buffer);
+  out.setf(ios::scientific);
+  out.setf(ios::fixed);
+  out << 1.5 << ' ' << 1e-7 << ' ' << 1234567.0 << ' ';
+  out.setf(ios::showpoint | ios::uppercase);
+  out << 1.5 << ' ' << 1e-7;
+  EXPECT_EQ(buffer.str(), "1.5 1e-07 1.23457e+06 1.50000 1.00000E-07");
+}
+
 TEST_P(OstreamFormat, CharactersAndTextsMatchTheStandardStream) {
   std::vector<IFormat> formats;
   for (long adjust : {0L, long(ios::left), long(ios::right), long(ios::internal)})
