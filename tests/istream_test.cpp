@@ -543,6 +543,11 @@ TEST(IstreamBuffer, ABufferCopiedIntoItselfGoesThroughACopy) {
     s >> s.rdbuf();
     EXPECT_EQ(s.rdstate(), ios::eofbit) << area;
     EXPECT_EQ(buffer.str(), copiedIntoItself(text, area)) << area;
+    IMemBuf again(text, area);
+    ostream out(&again);
+    out << out.rdbuf();
+    EXPECT_TRUE(out.good()) << area;
+    EXPECT_EQ(again.str(), buffer.str()) << "the inserter copies the same way";
   }
   IMemBuf buffer(text, 4096);
   iostream s(&buffer);

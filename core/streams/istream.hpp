@@ -1,8 +1,11 @@
 // istream: formatted and unformatted input through a stream buffer.
 //
 // Extraction reads what the standard library's stream reads in the C locale
-// and sets the same state bits, except that with no base flag set (the
-// classic default) an integer is read by the rules of C integer literals.
+// and sets the same state bits, with two classic exceptions: with no base
+// flag set (the classic default) an integer is read by the rules of C
+// integer literals, and a number that cannot be read or does not fit its
+// type sets failbit and leaves the variable as it was (the standard stream
+// stores 0 or the type's limit). White space is skipped once per field.
 // Input is scanned straight in the get area; the buffer is called only when
 // the area runs out. Exceptions thrown by the buffer pass through unchanged.
 // Not safe to use from two threads at once.

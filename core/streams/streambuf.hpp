@@ -78,9 +78,12 @@ public:
   // Copies characters from `from` to `to` until the input ends (then
   // `ended` is set), `delim` comes (not taken; EOF for none) or `to` takes
   // fewer than offered; answers the count copied. A buffer copied into
-  // itself gets each piece through a copy of at most 4096 characters: the
-  // piece is taken from the input before it is put, so the result is what
-  // reading that piece and then writing it gives.
+  // itself (s >> s.rdbuf(), s.get(*s.rdbuf()), s << s.rdbuf()) moves each
+  // piece, its get area up to 4096 characters, through a copy: the piece is
+  // read, then written where the reading left the position, and reading
+  // goes on after what was written. A file shorter than its buffer thus
+  // ends up twice over; characters of a piece that the buffer then refuses
+  // to take back are lost.
   static long long copy(streambuf& from, streambuf& to, int delim, bool& ended);
 
   // Virtual operations, in this order. The defaults here serve a buffer

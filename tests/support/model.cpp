@@ -184,6 +184,7 @@ struct IFileModel {
       if (in.eof() && chars.size() == window)
         continue; // the number or word may go on past the window
       int state = fromStdState(in.rdstate());
+      v = classicNumber(v, value, in.rdstate());
       in.clear();
       std::streamoff used = in.tellg();
       value = v;
