@@ -11,8 +11,25 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
+
+// The next allocation of exactly this many bytes fails; 0 fails none.
+static std::size_t failingAllocationSize = 0;
+
+void* operator new(std::size_t size) {
+  if (size == failingAllocationSize) {
+    failingAllocationSize = 0;
+    throw std::bad_alloc();
+  }
+  if (void* bytes = std::malloc(size ? size : 1))
+    return bytes;
+  throw std::bad_alloc();
+}
+void operator delete(void* bytes) noexcept { std::free(bytes); }
+void operator delete(void* bytes, std::size_t) noexcept { std::free(bytes); }
 
 namespace {
 
@@ -88,6 +105,28 @@ TEST(FileStream, FailedConstructionLeavesNothingOpen) {
   EXPECT_EQ(errorOf([&] { IFileIOStream s(dir.path(), ios::in, 0); }), EISDIR);
   EXPECT_THROW(IFileIOStream("", ios::in, 0), IInvalidParameter);
   EXPECT_EQ(openDescriptorCount(), before);
+}
+
+// The storage for the buffer is taken before the file is looked at, so a
+// failed allocation neither makes nor cuts a file.
+TEST(FileStream, FailedAllocationChangesNoFile) {
+  ITempDir dir;
+  writeWholeFile(dir.path("existing"), "old");
+  int before = openDescriptorCount();
+  const struct {
+    const char* fName;
+    int fMode;
+  } attempts[] = {{"missing", ios::out}, {"existing", ios::out | ios::trunc}, {"missing", ios::in | ios::out}};
+  for (const auto& a : attempts) {
+    failingAllocationSize = sizeof(IFSFileBuf);
+    EXPECT_THROW(IFileIOStream(dir.path(a.fName), a.fMode, 0), std::bad_alloc) << a.fName;
+    failingAllocationSize = 0;
+  }
+  EXPECT_FALSE(pathExists(dir.path("missing")));
+  EXPECT_EQ(readWholeFile(dir.path("existing")), "old");
+  EXPECT_EQ(openDescriptorCount(), before);
+  IFileIOStream s(dir.path("missing"), ios::out, 0); // nothing is left armed
+  EXPECT_TRUE(pathExists(dir.path("missing")));
 }
 
 TEST(FileStream, FailingByteStreamFailsConstructionFromFile) {
