@@ -353,6 +353,22 @@ TEST_F(FileBuf, WritingAfterReadingGivesUnreadInputBack) {
   EXPECT_EQ(fMem->fData, expected);
 }
 
+TEST_F(FileBuf, AppendedOutputMovesThePositionToTheEnd) {
+  auto buf = make("abcdef", ios::in | ios::app);
+  buf->seekpos(2, ios::in);
+  buf->sputn("xy", 2);
+  char* array = buf->pbase();
+  fMem->fCalls.clear();
+  EXPECT_EQ(buf->sync(), 0);
+  EXPECT_EQ(log(), (ICalls{write(array, 2), seek(0, IFSFileStream::cur)}));
+  EXPECT_EQ(fMem->fData, "abcdefxy");
+  EXPECT_EQ(buf->position(), 8);
+  EXPECT_EQ(buf->sgetc(), EOF);
+  EXPECT_EQ(buf->sputbackc('y'), 1) << "the position is the end, far from the start";
+  EXPECT_EQ(buf->position(), 7);
+  EXPECT_EQ(buf->sbumpc(), 'y');
+}
+
 TEST_F(FileBuf, FullPutAreaFlushesExactlyOneBuffer) {
   auto buf = make("", ios::out);
   EXPECT_EQ(buf->sputc('a'), 0);

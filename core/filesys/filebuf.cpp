@@ -260,7 +260,12 @@ void IFSFileBuf::syncout() {
   std::size_t count = static_cast<std::size_t>(pptr() - pbase());
   if (count != 0) {
     fByteStream->doWrite(pbase(), static_cast<int>(count));
-    fFilePosition += static_cast<IFileSize>(count);
+    // An appending stream writes at the file's end, wherever it stood: the
+    // position is learnt from the stream, so that position() stays true.
+    if ((fMode & ios::app) && fSeekable)
+      fFilePosition = fByteStream->doSeek(0, IFSFileStream::cur);
+    else
+      fFilePosition += static_cast<IFileSize>(count);
   }
   setp(nullptr, nullptr);
 }
