@@ -216,10 +216,7 @@ int IFSFileBuf::pbackfail(int c) {
 
 int IFSFileBuf::sync() {
   syncout();
-  // Unread input cannot be given back to a stream without positions; it
-  // stays in the buffer to be read.
-  if (fSeekable)
-    syncin();
+  syncin();
   return 0;
 }
 
@@ -260,18 +257,27 @@ void IFSFileBuf::syncout() {
   std::size_t count = static_cast<std::size_t>(pptr() - pbase());
   if (count != 0) {
     fByteStream->doWrite(pbase(), static_cast<int>(count));
-    // An appending stream writes at the file's end, wherever it stood: the
-    // position is learnt from the stream, so that position() stays true.
-    if ((fMode & ios::app) && fSeekable)
-      fFilePosition = fByteStream->doSeek(0, IFSFileStream::cur);
-    else
-      fFilePosition += static_cast<IFileSize>(count);
+    fFilePosition += static_cast<IFileSize>(count);
   }
   setp(nullptr, nullptr);
+  // The put area is gone first, so a failure here never writes the bytes twice.
+  if (count != 0 && (fMode & ios::app)) [[unlikely]]
+    appended();
+}
+
+void IFSFileBuf::appended() {
+  // An appending stream writes at the file's end, wherever it stood: the
+  // position is learnt from the stream, so that position() stays true.
+  if (fSeekable)
+    fFilePosition = fByteStream->doSeek(0, IFSFileStream::cur);
 }
 
 void IFSFileBuf::syncin() {
   if (gptr() && egptr() > gptr()) {
+    // Unread input cannot be given back to a stream without positions; it
+    // stays in the buffer to be read.
+    if (!fSeekable)
+      return;
     std::ptrdiff_t count = egptr() - gptr();
     fFilePosition = fByteStream->doSeek(-static_cast<IFileSize>(count), IFSFileStream::cur);
   }
