@@ -524,8 +524,11 @@ TEST_P(FileBufPutbackRoom, HoldsConsumedPlus4100AndLosesNothing) {
   std::string putBack;
   for (std::size_t i = 0; i < 20000; ++i) {
     char ch = i < consumed ? content[consumed - 1 - i] : static_cast<char>('a' + i % 26);
-    if (buf->sputbackc(ch) == EOF)
+    std::size_t calls = log().size();
+    if (buf->sputbackc(ch) == EOF) {
+      EXPECT_EQ(log().size(), calls) << "a refused putback makes no call";
       break;
+    }
     putBack.insert(putBack.begin(), ch);
   }
   if (c.fConsumed == std::string::npos || consumed <= inArea) {
@@ -534,6 +537,11 @@ TEST_P(FileBufPutbackRoom, HoldsConsumedPlus4100AndLosesNothing) {
   IFileSize position = static_cast<IFileSize>(c.fStart + consumed) - static_cast<IFileSize>(putBack.size());
   EXPECT_EQ(buf->position(), position);
   EXPECT_GE(position, 0);
+  if (position == 0) {
+    std::size_t calls = log().size();
+    EXPECT_EQ(buf->pbackfail(EOF), EOF) << "no step back from the start";
+    EXPECT_EQ(log().size(), calls);
+  }
   EXPECT_EQ(readAll(*buf), putBack + content.substr(consumed));
   EXPECT_EQ(buf->seekoff(0, ios::cur, ios::in), static_cast<streampos>(c.fStart + content.size()));
 }
@@ -566,59 +574,6 @@ TEST_F(FileBuf, PutbackShiftsStepByQuarterAndThenFails) {
   EXPECT_EQ(gptrs, (std::vector<std::ptrdiff_t>{1023, 1023, 1023, 1023}));
   EXPECT_EQ(buf->pbackfail('z'), EOF);
 }
-
-// Putbacks that would take the position below 0 are refused with no call,
-// whether the buffer is idle, reading, or has just been sought to the start.
-struct IStartCase {
-  const char* fName;
-  int fRead;          // bytes read first; -1: one refill, none taken
-  bool fSeekToStart;  // seekpos(0) after the reads
-  const char* fBacks; // 'E' for pbackfail(EOF), others put back with sputbackc
-  const char* fTaken; // per putback: '1' taken, '0' refused
-};
-
-class FileBufStart : public FileBuf, public ::testing::WithParamInterface<IStartCase> {};
-
-TEST_P(FileBufStart, NothingGoesInFrontOfTheFirstByte) {
-  const IStartCase& c = GetParam();
-  auto buf = make("abcdef", ios::in | ios::out);
-  if (c.fRead < 0)
-    buf->sgetc();
-  for (int i = 0; i < c.fRead; ++i)
-    buf->sbumpc();
-  if (c.fSeekToStart)
-    buf->seekpos(0, ios::in);
-  fMem->fCalls.clear();
-  std::string taken;
-  for (const char* b = c.fBacks; *b; ++b) {
-    IFileSize before = buf->position();
-    int r = *b == 'E' ? buf->pbackfail(EOF) : buf->sputbackc(*b);
-    taken += r == EOF ? '0' : '1';
-    if (r == EOF) {
-      EXPECT_EQ(buf->position(), before);
-      EXPECT_TRUE(log().empty()) << "a refused putback makes no call";
-    }
-    EXPECT_GE(buf->position(), 0);
-  }
-  EXPECT_EQ(taken, c.fTaken);
-  IFileSize at = buf->position();
-  EXPECT_EQ(buf->seekoff(0, ios::cur, ios::in), at);
-  EXPECT_NE(buf->sputc('Z'), EOF);
-  EXPECT_EQ(buf->sync(), 0);
-  std::string expected = "abcdef";
-  expected[static_cast<std::size_t>(at)] = 'Z';
-  EXPECT_EQ(fMem->fData, expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Putbacks, FileBufStart,
-    ::testing::Values(IStartCase{"Idle", 0, false, "xE", "00"}, IStartCase{"Refilled", -1, false, "Ex", "00"},
-                      IStartCase{"SoughtToStart", 3, true, "xyE", "000"},
-                      IStartCase{"FirstByteRead", 1, false, "axE", "100"},
-                      IStartCase{"FirstByteReadOtherChar", 1, false, "Xa", "10"},
-                      IStartCase{"ThreeBackFour", 3, false, "cbaE", "1110"},
-                      IStartCase{"OneAfterSeekToStart", 1, true, "E", "0"}),
-    [](const auto& info) { return std::string(info.param.fName); });
 
 // --- streams without positions ----------------------------------------------
 
