@@ -68,7 +68,8 @@ private:
   [[gnu::noinline]] void appended();
   char* bufferEnd() const { return fBuffer.get() + fBufferSize + kPutBackSize; }
 
-  // Layouts of the array, by offset from fBuffer (never both areas at once):
+  // Layouts of the array, by offset from fBuffer (over a stream with
+  // positions never both areas at once):
   //   writing:  pbase = 0, epptr = 4096; the last 4 bytes never take output.
   //   reading:  gptr = fPbackEnd = 4, egptr = 4 + bytes read; bytes 0 to 3
   //             are room for characters put back.
