@@ -26,7 +26,9 @@
 // The next allocation of exactly this many bytes fails; 0 fails none.
 static std::size_t failingAllocationSize = 0;
 
-void* operator new(std::size_t size) {
+// Out of line, so that the compiler pairs malloc and free itself instead of
+// seeing free meet operator new.
+[[gnu::noinline]] void* operator new(std::size_t size) {
   if (size == failingAllocationSize) {
     failingAllocationSize = 0;
     throw std::bad_alloc();
@@ -35,8 +37,8 @@ void* operator new(std::size_t size) {
     return bytes;
   throw std::bad_alloc();
 }
-void operator delete(void* bytes) noexcept { std::free(bytes); }
-void operator delete(void* bytes, std::size_t) noexcept { std::free(bytes); }
+[[gnu::noinline]] void operator delete(void* bytes) noexcept { std::free(bytes); }
+[[gnu::noinline]] void operator delete(void* bytes, std::size_t) noexcept { std::free(bytes); }
 
 namespace {
 
