@@ -22,9 +22,9 @@ constinit IModule::ISteps theSteps = {
 
 } // namespace
 
-extern "C" unsigned long _DLL_InitTerm(unsigned long, unsigned long reasonCalled, void*) {
+extern "C" int _DLL_InitTerm(unsigned long, std::uint32_t reasonCalled, void*) {
   const IModule::ISteps& step = theSteps;
-  unsigned long rc = 1;
+  int rc = 1;
   switch (reasonCalled) {
   case kProcessAttach:
     if (step.fRuntimeInit() == -1)

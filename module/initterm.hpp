@@ -7,15 +7,18 @@
 
 #include "kfexport.hpp"
 
+#include <cstdint>
+
 // Reason codes of _DLL_InitTerm.
-enum EInitTermReason : unsigned long {
+enum EInitTermReason : std::uint32_t {
   kProcessDetach = 0,
   kProcessAttach = 1,
   kThreadAttach = 2,
   kThreadDetach = 3
 };
 
-// Acts on `reasonCalled` only; `hmodule` and `reserved` are not used.
+// Acts on `reasonCalled`, a 32-bit word as loaders pass it; `hmodule` and
+// `reserved` are not used.
 //   1 process attach: _CRT_init, then, whatever it returned, __IInitTerm(1)
 //     and the construction of the static objects.
 //   0 process detach: _setProcessDetachInProgress, the destruction of the
@@ -23,8 +26,7 @@ enum EInitTermReason : unsigned long {
 //   2, 3 thread attach and detach: __IInitTerm(reason).
 //   anything else: nothing.
 // Returns 1, or 0 when _CRT_init returned -1 on process attach.
-extern "C" KELFILE_API unsigned long _DLL_InitTerm(unsigned long hmodule, unsigned long reasonCalled,
-                                                   void* reserved);
+extern "C" KELFILE_API int _DLL_InitTerm(unsigned long hmodule, std::uint32_t reasonCalled, void* reserved);
 
 // The library as a module of the process: its start-up and shut-down steps.
 class IModule {

@@ -65,6 +65,22 @@ protected:
     fMem->fCalls.clear();
     return buf;
   }
+  // The same, standing at `start` after `start` bytes of filler: room for
+  // putback in front of `content`.
+  std::unique_ptr<IProbeBuf> makeAt(std::size_t start, const std::string& content, int mode) {
+    auto buf = make(std::string(start, '.') + content, mode);
+    buf->seekpos(static_cast<streampos>(start), ios::in);
+    fMem->fCalls.clear();
+    return buf;
+  }
+  // A pipe: `input` to read, and what is written collects in fMem->fOutput.
+  std::unique_ptr<IProbeBuf> makePipe(std::string input, int mode = ios::in | ios::out) {
+    IFile f = memoryFile(fMem, std::move(input));
+    fMem->fCanSeek = false;
+    auto buf = std::make_unique<IProbeBuf>(f, mode, 0);
+    fMem->fCalls.clear();
+    return buf;
+  }
   const ICalls& log() const { return fMem->fCalls; }
 
   std::shared_ptr<IMemoryFile> fMem;
@@ -250,6 +266,21 @@ TEST_F(FileBuf, FailedCloseKeepsPendingOutputForTheRetry) {
   EXPECT_EQ(fMem->fLiveStreams, 1) << "a stream whose close failed stays owned";
   buf.reset();
   EXPECT_EQ(fMem->fLiveStreams, 0);
+
+  // The read-ahead stays as well, for a retry or for reading on.
+  buf = make(pattern(100), ios::in);
+  for (int i = 0; i < 10; ++i)
+    buf->sbumpc();
+  fMem->fCalls.clear();
+  fMem->fFailCall = fMem->fCallCount + 1;
+  EXPECT_THROW(buf->close(), IAccessError);
+  EXPECT_EQ(log(), ICalls{close()});
+  EXPECT_EQ(buf->position(), 10);
+  EXPECT_EQ(buf->egptr() - buf->gptr(), 90);
+  EXPECT_EQ(buf->sbumpc(), pattern(100)[10]);
+  fMem->fFailCall = 0;
+  buf->close();
+  EXPECT_EQ(buf->gptr(), nullptr);
 }
 
 // --- transfers -------------------------------------------------------------
@@ -320,6 +351,22 @@ TEST_F(FileBuf, WritingAfterReadingGivesUnreadInputBack) {
   std::string expected = pattern(100);
   expected[10] = 'x';
   EXPECT_EQ(fMem->fData, expected);
+}
+
+TEST_F(FileBuf, AppendedOutputMovesThePositionToTheEnd) {
+  auto buf = make("abcdef", ios::in | ios::app);
+  buf->seekpos(2, ios::in);
+  buf->sputn("xy", 2);
+  char* array = buf->pbase();
+  fMem->fCalls.clear();
+  EXPECT_EQ(buf->sync(), 0);
+  EXPECT_EQ(log(), (ICalls{write(array, 2), seek(0, IFSFileStream::cur)}));
+  EXPECT_EQ(fMem->fData, "abcdefxy");
+  EXPECT_EQ(buf->position(), 8);
+  EXPECT_EQ(buf->sgetc(), EOF);
+  EXPECT_EQ(buf->sputbackc('y'), 1) << "the position is the end, far from the start";
+  EXPECT_EQ(buf->position(), 7);
+  EXPECT_EQ(buf->sbumpc(), 'y');
 }
 
 TEST_F(FileBuf, FullPutAreaFlushesExactlyOneBuffer) {
@@ -418,7 +465,7 @@ TEST_F(FileBuf, PutbackOfEofStepsBackOneByte) {
 
 TEST_F(FileBuf, ShiftAfterRefillMovesArrayAndGivesBackWhatFallsOff) {
   std::string content = pattern(6000);
-  auto buf = make(content, ios::in);
+  auto buf = makeAt(5000, content, ios::in);
   buf->sgetc();
   char* array = buf->arrayAfterRefill();
   for (char c : std::string("1234"))
@@ -429,12 +476,12 @@ TEST_F(FileBuf, ShiftAfterRefillMovesArrayAndGivesBackWhatFallsOff) {
   EXPECT_EQ(buf->gptr(), array + 1023);
   EXPECT_EQ(buf->egptr(), array + 4100);
   EXPECT_EQ(log(), ICalls{seek(-1024, IFSFileStream::cur)});
-  EXPECT_EQ(buf->position(), -5);
+  EXPECT_EQ(buf->position(), 5000 - 5);
   EXPECT_EQ(readAll(*buf), "x4321" + content);
 }
 
 TEST_F(FileBuf, ShiftWithNothingFallingOffMakesNoCall) {
-  auto buf = make(pattern(100), ios::in);
+  auto buf = makeAt(5000, pattern(100), ios::in);
   buf->sgetc();
   char* array = buf->arrayAfterRefill();
   for (char c : std::string("1234"))
@@ -450,6 +497,7 @@ TEST_F(FileBuf, ShiftWithNothingFallingOffMakesNoCall) {
 struct IRoomCase {
   std::size_t fConsumed; // bytes read before the putbacks; npos: none, the buffer is idle
   std::size_t fFileSize;
+  std::size_t fStart;    // where the buffer starts: no putback goes in front of offset 0
 };
 
 class FileBufPutbackRoom : public FileBuf, public ::testing::WithParamInterface<IRoomCase> {};
@@ -459,7 +507,7 @@ class FileBufPutbackRoom : public FileBuf, public ::testing::WithParamInterface<
 TEST_P(FileBufPutbackRoom, HoldsConsumedPlus4100AndLosesNothing) {
   const IRoomCase& c = GetParam();
   std::string content = pattern(c.fFileSize);
-  auto buf = make(content, ios::in);
+  auto buf = makeAt(c.fStart, content, ios::in);
   std::size_t consumed = c.fConsumed == std::string::npos ? 0 : c.fConsumed;
   if (c.fConsumed != std::string::npos) {
     buf->sgetc();
@@ -476,25 +524,41 @@ TEST_P(FileBufPutbackRoom, HoldsConsumedPlus4100AndLosesNothing) {
   std::string putBack;
   for (std::size_t i = 0; i < 20000; ++i) {
     char ch = i < consumed ? content[consumed - 1 - i] : static_cast<char>('a' + i % 26);
-    if (buf->sputbackc(ch) == EOF)
+    std::size_t calls = log().size();
+    if (buf->sputbackc(ch) == EOF) {
+      EXPECT_EQ(log().size(), calls) << "a refused putback makes no call";
       break;
+    }
     putBack.insert(putBack.begin(), ch);
   }
   if (c.fConsumed == std::string::npos || consumed <= inArea) {
-    EXPECT_EQ(putBack.size(), room);
+    EXPECT_EQ(putBack.size(), std::min(room, c.fStart + consumed));
   }
-  EXPECT_EQ(buf->position(), static_cast<IFileSize>(consumed) - static_cast<IFileSize>(putBack.size()));
+  IFileSize position = static_cast<IFileSize>(c.fStart + consumed) - static_cast<IFileSize>(putBack.size());
+  EXPECT_EQ(buf->position(), position);
+  EXPECT_GE(position, 0);
+  if (position == 0) {
+    std::size_t calls = log().size();
+    EXPECT_EQ(buf->pbackfail(EOF), EOF) << "no step back from the start";
+    EXPECT_EQ(log().size(), calls);
+  }
   EXPECT_EQ(readAll(*buf), putBack + content.substr(consumed));
+  EXPECT_EQ(buf->seekoff(0, ios::cur, ios::in), static_cast<streampos>(c.fStart + content.size()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, FileBufPutbackRoom,
-                         ::testing::Values(IRoomCase{std::string::npos, 5000}, IRoomCase{0, 100},
-                                           IRoomCase{0, 4096}, IRoomCase{0, 10000}, IRoomCase{10, 100},
-                                           IRoomCase{100, 100}, IRoomCase{4095, 9000}, IRoomCase{4096, 9000},
-                                           IRoomCase{4097, 9000}));
+// A start of 8200 leaves the array's room as the only limit; smaller starts
+// end the putbacks at offset 0.
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, FileBufPutbackRoom,
+    ::testing::Values(IRoomCase{std::string::npos, 5000, 8200}, IRoomCase{0, 100, 8200}, IRoomCase{0, 4096, 8200},
+                      IRoomCase{0, 10000, 8200}, IRoomCase{10, 100, 8200}, IRoomCase{100, 100, 8200},
+                      IRoomCase{4095, 9000, 8200}, IRoomCase{4096, 9000, 8200}, IRoomCase{4097, 9000, 8200},
+                      IRoomCase{std::string::npos, 5000, 0}, IRoomCase{std::string::npos, 5000, 3},
+                      IRoomCase{0, 100, 0}, IRoomCase{0, 100, 7}, IRoomCase{10, 100, 0}, IRoomCase{4095, 9000, 0},
+                      IRoomCase{100, 100, 2000}, IRoomCase{4097, 9000, 0}));
 
 TEST_F(FileBuf, PutbackShiftsStepByQuarterAndThenFails) {
-  auto buf = make(pattern(100), ios::in);
+  auto buf = makeAt(5000, pattern(100), ios::in);
   buf->sgetc();
   char* array = buf->arrayAfterRefill();
   for (int i = 0; i < 4; ++i)
@@ -509,6 +573,84 @@ TEST_F(FileBuf, PutbackShiftsStepByQuarterAndThenFails) {
   }
   EXPECT_EQ(gptrs, (std::vector<std::ptrdiff_t>{1023, 1023, 1023, 1023}));
   EXPECT_EQ(buf->pbackfail('z'), EOF);
+}
+
+// --- streams without positions ----------------------------------------------
+
+TEST_F(FileBuf, PipeDialogueMakesNoSeekAndKeepsUnreadInput) {
+  auto buf = makePipe("42\nrest\n");
+  buf->sputn("prompt? ", 8);
+  char* array = buf->pbase();
+  EXPECT_EQ(buf->sbumpc(), '4');
+  EXPECT_EQ(log(), (ICalls{write(array, 8), read(array + 4, 4096)}));
+  EXPECT_EQ(buf->sbumpc(), '2');
+  fMem->fCalls.clear();
+  buf->sputn("next? ", 6); // beside the unread "\nrest\n"
+  EXPECT_TRUE(log().empty());
+  EXPECT_EQ(buf->eback(), array) << "the unread bytes moved down to make room";
+  EXPECT_EQ(buf->pbase(), buf->egptr());
+  EXPECT_EQ(buf->sync(), 0);
+  EXPECT_EQ(log(), ICalls{write(buf->egptr(), 6)});
+  EXPECT_EQ(fMem->fOutput, "prompt? next? ");
+  EXPECT_EQ(buf->sgetc(), '\n') << "a flush keeps the unread input";
+  EXPECT_EQ(buf->sputbackc('2'), '2') << "unget still finds the byte read";
+  EXPECT_EQ(readAll(*buf), "2\nrest\n");
+  for (const ICall& call : log())
+    EXPECT_NE(call.fOp, ICall::kSeek) << call;
+}
+
+TEST_F(FileBuf, PipeTakesLongOutputBesideUnreadInputInOrder) {
+  for (std::size_t consumed : {0, 2, 4095}) {
+    std::string input = pattern(4096);
+    auto buf = makePipe(input);
+    buf->sgetc();
+    for (std::size_t i = 0; i < consumed; ++i)
+      buf->sbumpc();
+    std::string out = pattern(10000);
+    EXPECT_EQ(buf->sputn(out.data(), static_cast<int>(out.size())), 10000);
+    buf->sync();
+    EXPECT_EQ(fMem->fOutput, out) << consumed;
+    EXPECT_EQ(readAll(*buf), input.substr(consumed)) << consumed;
+  }
+}
+
+TEST_F(FileBuf, PipeFullOfPutbacksWritesCharactersOnTheirOwn) {
+  std::string input = pattern(5000);
+  auto buf = makePipe(input);
+  buf->sgetc();
+  for (char c : std::string("4321"))
+    EXPECT_EQ(buf->sputbackc(c), 1);
+  EXPECT_EQ(buf->sputbackc('0'), EOF) << "a shift would push unread bytes off the array";
+  fMem->fCalls.clear();
+  EXPECT_NE(buf->sputc('!'), EOF);
+  EXPECT_NE(buf->sputc('?'), EOF);
+  ASSERT_EQ(log().size(), 2u);
+  EXPECT_EQ(log()[0].fOp, ICall::kWrite);
+  EXPECT_EQ(log()[0].fValue, 1);
+  EXPECT_EQ(fMem->fOutput, "!?");
+  EXPECT_EQ(readAll(*buf), "1234" + input);
+}
+
+TEST_F(FileBuf, PipeSeeksOnlyWhenAskedAndKeepsInputWhenRefused) {
+  auto buf = makePipe("abcdef");
+  EXPECT_EQ(buf->sbumpc(), 'a');
+  buf->sputc('x');
+  char* pending = buf->pbase();
+  fMem->fCalls.clear();
+  EXPECT_THROW(buf->seekoff(0, ios::cur, ios::in), IAccessError);
+  EXPECT_EQ(log(), (ICalls{write(pending, 1), seek(0, IFSFileStream::cur)}));
+  EXPECT_EQ(fMem->fOutput, "x");
+  fMem->fCalls.clear();
+  EXPECT_THROW(buf->seekpos(3, ios::in), IAccessError);
+  EXPECT_EQ(log(), ICalls{seek(3, IFSFileStream::beg)});
+  fMem->fCalls.clear();
+  EXPECT_EQ(buf->pbackfail(EOF), EOF) << "stepping back needs a seek";
+  EXPECT_EQ(buf->sputbackc('a'), 'a') << "the byte read is still in the array";
+  EXPECT_EQ(readAll(*buf), "abcdef");
+  buf->close();
+  EXPECT_EQ(log().back(), destroy());
+  for (const ICall& call : log())
+    EXPECT_NE(call.fOp, ICall::kSeek) << call;
 }
 
 // --- positioning -----------------------------------------------------------

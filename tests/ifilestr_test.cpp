@@ -11,8 +11,34 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <poll.h>
+#include <stdexcept>
 #include <string>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
 #include <vector>
+
+// The next allocation of exactly this many bytes fails; 0 fails none.
+static std::size_t failingAllocationSize = 0;
+
+// Out of line, so that the compiler pairs malloc and free itself instead of
+// seeing free meet operator new.
+[[gnu::noinline]] void* operator new(std::size_t size) {
+  if (size == failingAllocationSize) {
+    failingAllocationSize = 0;
+    throw std::bad_alloc();
+  }
+  if (void* bytes = std::malloc(size ? size : 1))
+    return bytes;
+  throw std::bad_alloc();
+}
+[[gnu::noinline]] void operator delete(void* bytes) noexcept { std::free(bytes); }
+[[gnu::noinline]] void operator delete(void* bytes, std::size_t) noexcept { std::free(bytes); }
 
 namespace {
 
@@ -88,6 +114,28 @@ TEST(FileStream, FailedConstructionLeavesNothingOpen) {
   EXPECT_EQ(errorOf([&] { IFileIOStream s(dir.path(), ios::in, 0); }), EISDIR);
   EXPECT_THROW(IFileIOStream("", ios::in, 0), IInvalidParameter);
   EXPECT_EQ(openDescriptorCount(), before);
+}
+
+// The storage for the buffer is taken before the file is looked at, so a
+// failed allocation neither makes nor cuts a file.
+TEST(FileStream, FailedAllocationChangesNoFile) {
+  ITempDir dir;
+  writeWholeFile(dir.path("existing"), "old");
+  int before = openDescriptorCount();
+  const struct {
+    const char* fName;
+    int fMode;
+  } attempts[] = {{"missing", ios::out}, {"existing", ios::out | ios::trunc}, {"missing", ios::in | ios::out}};
+  for (const auto& a : attempts) {
+    failingAllocationSize = sizeof(IFSFileBuf);
+    EXPECT_THROW(IFileIOStream(dir.path(a.fName), a.fMode, 0), std::bad_alloc) << a.fName;
+    failingAllocationSize = 0;
+  }
+  EXPECT_FALSE(pathExists(dir.path("missing")));
+  EXPECT_EQ(readWholeFile(dir.path("existing")), "old");
+  EXPECT_EQ(openDescriptorCount(), before);
+  IFileIOStream s(dir.path("missing"), ios::out, 0); // nothing is left armed
+  EXPECT_TRUE(pathExists(dir.path("missing")));
 }
 
 TEST(FileStream, FailingByteStreamFailsConstructionFromFile) {
@@ -264,6 +312,178 @@ TEST(FileStream, PositionsPastFourGibibytesAreExact) {
   }
   s.seekg(0, ios::end);
   EXPECT_EQ(s.tellg(), big);
+}
+
+// --- putback at the start of a file ----------------------------------------
+
+struct IStartCase {
+  const char* fName;
+  int fRead;          // characters taken with get() first; -1: peek only
+  bool fSeekToStart;  // seekg(0) after them
+  const char* fBacks; // 'u' for unget, others for putback
+  const char* fTaken; // per step: '1' taken, '0' refused with badbit
+};
+
+class StartOfFile : public ::testing::TestWithParam<IStartCase> {};
+
+// A refused putback is a state bit like any other; nothing afterwards throws
+// and the file's bytes and positions are as if it had not been tried.
+TEST_P(StartOfFile, PutbackInFrontOfTheFirstByteIsRefused) {
+  const IStartCase& c = GetParam();
+  ITempDir dir;
+  writeWholeFile(dir.path("f"), "abcdef");
+  IFileIOStream s(dir.path("f"), ios::in | ios::out, 0);
+  if (c.fRead < 0)
+    s.peek();
+  for (int i = 0; i < c.fRead; ++i)
+    s.get();
+  if (c.fSeekToStart)
+    s.seekg(0);
+  std::string taken;
+  for (const char* b = c.fBacks; *b; ++b) {
+    EXPECT_NO_THROW(*b == 'u' ? s.unget() : s.putback(*b));
+    taken += s.bad() ? '0' : '1';
+    s.clear();
+  }
+  EXPECT_EQ(taken, c.fTaken);
+  streampos at = 0;
+  EXPECT_NO_THROW(at = s.tellg());
+  EXPECT_GE(at, 0);
+  EXPECT_NO_THROW(s << 'Z' << flush);
+  EXPECT_TRUE(s.good());
+  EXPECT_NO_THROW(s.unget());
+  s.close();
+  std::string expected = "abcdef";
+  expected[static_cast<std::size_t>(at)] = 'Z';
+  EXPECT_EQ(readWholeFile(dir.path("f")), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, StartOfFile,
+    ::testing::Values(IStartCase{"UngetAtOpen", 0, false, "u", "0"}, IStartCase{"PutbackAtOpen", 0, false, "X", "0"},
+                      IStartCase{"UngetAfterPeek", -1, false, "u", "0"},
+                      IStartCase{"AfterSeekToStart", 3, true, "uXY", "000"},
+                      IStartCase{"UngetFirstByte", 1, false, "uu", "10"},
+                      IStartCase{"PutbackOverFirstByte", 1, false, "XY", "10"},
+                      IStartCase{"ThreeBackFour", 3, false, "uuuu", "1110"}),
+    [](const auto& info) { return std::string(info.param.fName); });
+
+// --- pipes and terminals ------------------------------------------------------
+
+// An end of a FIFO or the master of a pseudo-terminal, held by the test.
+class IPeer {
+public:
+  explicit IPeer(int fd) : fFd(fd) {
+    if (fd < 0)
+      throw std::runtime_error(std::string("cannot open the peer: ") + std::strerror(errno));
+  }
+  ~IPeer() { ::close(fFd); }
+  IPeer(const IPeer&) = delete;
+  IPeer& operator=(const IPeer&) = delete;
+  int fd() const { return fFd; }
+
+  void send(const std::string& bytes) const {
+    ASSERT_EQ(::write(fFd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  // Exactly `count` bytes, or what came within a few seconds.
+  std::string receive(std::size_t count) const {
+    std::string got;
+    while (got.size() < count) {
+      pollfd p{fFd, POLLIN, 0};
+      if (::poll(&p, 1, 5000) <= 0)
+        break;
+      char chunk[256];
+      ssize_t n = ::read(fFd, chunk, std::min(sizeof chunk, count - got.size()));
+      if (n <= 0)
+        break;
+      got.append(chunk, static_cast<std::size_t>(n));
+    }
+    return got;
+  }
+  // Whether anything is waiting to be read.
+  bool quiet() const {
+    pollfd p{fFd, POLLIN, 0};
+    return ::poll(&p, 1, 50) == 0;
+  }
+
+private:
+  int fFd;
+};
+
+// A prompt, an answer read with >>, another prompt while input is pending;
+// the caller's own tell is answered by the system and loses nothing.
+TEST(FileStreamPipe, FifoDialogueFromTheOtherEnd) {
+  ITempDir dir;
+  std::string path = dir.path("fifo");
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  IPeer reader(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  IFileIOStream s(path, ios::in | ios::out, 0);
+  IPeer writer(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+
+  s << "number? " << flush;
+  EXPECT_EQ(reader.receive(8), "number? ");
+  writer.send("42 7\n");
+  int first = 0;
+  ASSERT_TRUE(s >> first);
+  EXPECT_EQ(first, 42);
+  // " 7\n" is in the buffer now and the FIFO is empty: a flush must neither
+  // give it back nor drop it.
+  s << "got " << first << '\n' << flush;
+  EXPECT_TRUE(s.good());
+  EXPECT_EQ(reader.receive(7), "got 42\n");
+  int second = 0;
+  ASSERT_TRUE(s >> second);
+  EXPECT_EQ(second, 7);
+  s << "again? " << flush;
+  EXPECT_EQ(reader.receive(7), "again? ");
+  EXPECT_TRUE(reader.quiet());
+
+  // The stream reads its own bytes back, writes while input is pending,
+  // and asks for its position, which a FIFO does not have.
+  EXPECT_EQ(s.get(), '\n');
+  s << "hello world\n" << flush;
+  EXPECT_EQ(s.get(), 'h');
+  s.put('!');
+  EXPECT_NO_THROW(s.flush());
+  EXPECT_TRUE(s.good());
+  EXPECT_EQ(reader.receive(1), "!");
+  EXPECT_EQ(errorOf([&] { s.tellg(); }), ESPIPE);
+  std::string rest;
+  ASSERT_TRUE(getline(s, rest));
+  EXPECT_EQ(rest, "ello world") << "unread input outlives a refused seek";
+  EXPECT_TRUE(reader.quiet());
+}
+
+TEST(FileStreamPipe, TerminalDialogueFromTheOtherEnd) {
+  IPeer master(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+  ASSERT_EQ(::grantpt(master.fd()), 0);
+  ASSERT_EQ(::unlockpt(master.fd()), 0);
+  IFileIOStream s(std::string(::ptsname(master.fd())), ios::in | ios::out, 0);
+  // Raw: no echo, no line editing, no "\r\n" for '\n', so each side sees
+  // exactly the other's bytes.
+  termios mode{};
+  ASSERT_EQ(::tcgetattr(master.fd(), &mode), 0);
+  ::cfmakeraw(&mode);
+  ASSERT_EQ(::tcsetattr(master.fd(), TCSANOW, &mode), 0);
+
+  s << "name? " << flush;
+  EXPECT_EQ(master.receive(6), "name? ");
+  master.send("42\n");
+  int answer = 0;
+  ASSERT_TRUE(s >> answer);
+  EXPECT_EQ(answer, 42);
+  s << "and? " << flush; // the '\n' after 42 is still unread
+  EXPECT_TRUE(s.good());
+  EXPECT_EQ(master.receive(5), "and? ");
+  master.send("7 8\n");
+  int a = 0, b = 0;
+  ASSERT_TRUE(s >> a >> b);
+  EXPECT_EQ(a * 10 + b, 78);
+  s << "sum " << a + b << '\n';
+  EXPECT_EQ(errorOf([&] { s.tellp(); }), ESPIPE) << "the caller's tell is the system's answer";
+  EXPECT_EQ(master.receive(7), "sum 15\n") << "the tell wrote pending output first";
+  EXPECT_EQ(s.get(), '\n');
+  EXPECT_TRUE(master.quiet());
 }
 
 } // namespace

@@ -11,11 +11,13 @@
 #include <cerrno>
 #include <climits>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <typeinfo>
 #include <vector>
 
@@ -53,11 +55,14 @@ private:
   IModule::ISteps fSaved{};
 };
 
+// Loaders pass the reason as a 32-bit word and read an int back.
+static_assert(std::is_same_v<decltype(&_DLL_InitTerm), int (*)(unsigned long, std::uint32_t, void*)>);
+
 struct IReasonCase {
   const char* name;
-  unsigned long reason;
+  std::uint32_t reason;
   int runtimeInit; // what _CRT_init returns, when it is called
-  unsigned long rc;
+  int rc;
   std::vector<std::string> steps;
 };
 
@@ -78,10 +83,8 @@ const IReasonCase kReasonCases[] = {
   {"ThreadAttachRuntimeWouldFail", 2, -1, 1, {"__IInitTerm(2)"}},
   {"Four", 4, -1, 1, {}},
   {"FortyTwo", 42, 0, 1, {}},
-  {"AllOnes32", 0xFFFFFFFFUL, -1, 1, {}},
-  // The reason is a 32-bit word; a wider value is not process attach.
-  {"OneAbove32Bits", 0x100000001UL, 0, 1, {}},
-  {"Largest", ULONG_MAX, -1, 1, {}},
+  {"Largest", UINT32_MAX, -1, 1, {}},
+  {"HighBitAndOne", 0x80000001U, 0, 1, {}},
 };
 
 class IReasonTest : public IRecordedSteps, public ::testing::WithParamInterface<IReasonCase> {};
@@ -98,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(Reasons, IReasonTest, ::testing::ValuesIn(kReasonCases)
 
 TEST_F(IRecordedSteps, IgnoresTheHandleAndTheReservedPointer) {
   int somewhere = 0;
-  EXPECT_EQ(_DLL_InitTerm(0xDEADBEEFUL, kProcessAttach, &somewhere), 1UL);
+  EXPECT_EQ(_DLL_InitTerm(0xDEADBEEFUL, kProcessAttach, &somewhere), 1);
   EXPECT_EQ(stepsSeen, kAttachSteps);
   EXPECT_EQ(somewhere, 0);
 }
@@ -123,8 +126,8 @@ TEST(IModuleHooks, ResolveToTheirDoNothingDefaults) {
   EXPECT_EQ(&__IInitTerm, &__IInitTermDefault);
   EXPECT_EQ(&_setProcessDetachInProgress, &_setProcessDetachInProgressDefault);
   // With the real table, the thread reasons reach only the default hook.
-  EXPECT_EQ(_DLL_InitTerm(0, kThreadAttach, nullptr), 1UL);
-  EXPECT_EQ(_DLL_InitTerm(0, kThreadDetach, nullptr), 1UL);
+  EXPECT_EQ(_DLL_InitTerm(0, kThreadAttach, nullptr), 1);
+  EXPECT_EQ(_DLL_InitTerm(0, kThreadDetach, nullptr), 1);
 }
 
 // ---- The ordinal table -------------------------------------------------

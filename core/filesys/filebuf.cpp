@@ -2,6 +2,7 @@
 
 #include "iexcept.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -22,7 +23,7 @@ IFSFileStream::seek_dir tseek(ios::seek_dir a) {
 } // namespace
 
 IFSFileBuf::IFSFileBuf(const IFile& file, int modeForMe, int modeForOthers)
-    : fMode(0), fBufferSize(kDefaultBuffer), fPbackEnd(nullptr), fFilePosition(0) {
+    : fMode(0), fBufferSize(kDefaultBuffer), fPbackEnd(nullptr), fFilePosition(0), fSeekable(true) {
   open(file, modeForMe, modeForOthers);
 }
 
@@ -57,6 +58,7 @@ void IFSFileBuf::open(const IFile& file, int myMode, int otherMode) {
   int mode = (myMode & ios::app) ? (myMode | ios::out) : myMode;
   IFileSize start = (mode & (ios::ate | ios::app)) ? stream->endOfFile() : 0;
 
+  fSeekable = stream->canSeek();
   fByteStream = std::move(stream);
   fMode = mode;
   fFilePosition = start;
@@ -68,9 +70,10 @@ void IFSFileBuf::close() {
     IExcept__assertState("fByteStream", IExceptionLocation("filebuf", "IFSFileBuf::close()", 145));
   } else {
     syncout();
-    // Unread input of this file must never reach a later stream.
-    dropGetArea();
     fByteStream->close();
+    // Unread input of this file must never reach a later stream; until the
+    // close has succeeded it stays, so that a retry finds the buffer as it was.
+    dropGetArea();
     fByteStream.reset();
   }
   fFile = IFile();
@@ -103,6 +106,8 @@ void IFSFileBuf::setEndOfFile(IFileSize size) {
 int IFSFileBuf::overflow(int c) {
   if (!(fMode & ios::out))
     return EOF;
+  if (!fSeekable && gptr())
+    return overflowBesideInput(c);
   sync();
   setp(fBuffer.get(), fBuffer.get() + fBufferSize);
   if (c != EOF) {
@@ -141,7 +146,16 @@ int IFSFileBuf::underflow() {
 int IFSFileBuf::pbackfail(int c) {
   if (!(fMode & ios::in))
     return EOF;
+  // Nothing goes back in front of the file's first byte: a position below 0
+  // would make every later seek of the buffer fail. A stream without
+  // positions has no start to guard.
+  if (fSeekable && position() <= 0)
+    return EOF;
   if (c == EOF) {
+    // Stepping back over a byte that is no longer in the array needs a seek,
+    // which a stream without positions cannot make.
+    if (!fSeekable)
+      return EOF;
     seekoff(-1, ios::cur, ios::in);
     return 1;
   }
@@ -172,8 +186,15 @@ int IFSFileBuf::pbackfail(int c) {
   std::size_t room = static_cast<std::size_t>(bufferEnd() - fPbackEnd);
   if (room < delta)
     delta = room;
+  // Without positions nothing can be given back, so the shift stops where
+  // the unread bytes would fall off the array's end.
+  if (!fSeekable && static_cast<std::size_t>(bufferEnd() - egptr()) < delta)
+    delta = static_cast<std::size_t>(bufferEnd() - egptr());
   if (delta == 0)
     return EOF;
+  // The shift carries the whole array: output collected beside the input
+  // leaves first.
+  syncout();
 
   // Unread bytes pushed past the array's end are given back to the byte
   // stream, so that they are read again after the ones still held.
@@ -199,6 +220,37 @@ int IFSFileBuf::sync() {
   return 0;
 }
 
+int IFSFileBuf::overflowBesideInput(int c) {
+  syncout();
+  // The unread bytes, with up to kPutBackSize read ones in front for unget,
+  // move to the array's start; the rest of the array takes output.
+  char* array = fBuffer.get();
+  std::ptrdiff_t keep = std::min<std::ptrdiff_t>(kPutBackSize, gptr() - eback());
+  char* from = gptr() - keep;
+  std::ptrdiff_t shift = from - array;
+  if (shift > 0) {
+    std::ptrdiff_t count = egptr() - from;
+    std::memmove(array, from, static_cast<std::size_t>(count));
+    setg(array, array + keep, array + count);
+    fPbackEnd = array + std::max<std::ptrdiff_t>(0, (fPbackEnd - array) - shift);
+  }
+  if (egptr() == bufferEnd()) {
+    // The array is all unread input: the character goes out on its own.
+    if (c != EOF) {
+      char one = static_cast<char>(c);
+      fByteStream->doWrite(&one, 1);
+      fFilePosition += 1;
+    }
+    return 0;
+  }
+  setp(egptr(), std::min(bufferEnd(), egptr() + fBufferSize));
+  if (c != EOF) {
+    *pptr() = static_cast<char>(c);
+    pbump(1);
+  }
+  return 0;
+}
+
 void IFSFileBuf::syncout() {
   if (!pbase())
     return;
@@ -208,10 +260,24 @@ void IFSFileBuf::syncout() {
     fFilePosition += static_cast<IFileSize>(count);
   }
   setp(nullptr, nullptr);
+  // The put area is gone first, so a failure here never writes the bytes twice.
+  if (count != 0 && (fMode & ios::app)) [[unlikely]]
+    appended();
+}
+
+void IFSFileBuf::appended() {
+  // An appending stream writes at the file's end, wherever it stood: the
+  // position is learnt from the stream, so that position() stays true.
+  if (fSeekable)
+    fFilePosition = fByteStream->doSeek(0, IFSFileStream::cur);
 }
 
 void IFSFileBuf::syncin() {
   if (gptr() && egptr() > gptr()) {
+    // Unread input cannot be given back to a stream without positions; it
+    // stays in the buffer to be read.
+    if (!fSeekable)
+      return;
     std::ptrdiff_t count = egptr() - gptr();
     fFilePosition = fByteStream->doSeek(-static_cast<IFileSize>(count), IFSFileStream::cur);
   }
@@ -227,7 +293,12 @@ streampos IFSFileBuf::seekoff(streamoff offset, ios::seek_dir dir, int) {
   if (!fByteStream)
     return EOF;
   sync();
-  fFilePosition = fByteStream->doSeek(static_cast<IFileSize>(offset), tseek(dir));
+  IFileSize target = fByteStream->doSeek(static_cast<IFileSize>(offset), tseek(dir));
+  // Only a stream without positions can still hold read-ahead here; it goes
+  // once the system has answered the seek, as in seekpos.
+  if (!fSeekable)
+    dropGetArea();
+  fFilePosition = target;
   return fFilePosition;
 }
 

@@ -1,6 +1,8 @@
 // IFSFileBuf: the buffered streambuf behind IFileIOStream. One array of
 // kDefaultBuffer + kPutBackSize bytes serves reading and writing alike, over
-// a byte stream that the file's record makes.
+// a byte stream that the file's record makes. Over a stream without
+// positions (a pipe, a terminal) the buffer never seeks on its own account,
+// so one buffer can carry a dialogue in both directions.
 //
 // Not exported from libkelfile.so. Not safe to use from two threads at once.
 #pragma once
@@ -23,13 +25,15 @@ public:
   // to the file's record unchanged. Throws what the record and the byte
   // stream throw; the buffer then stays closed.
   void open(const IFile& file, int myMode, int otherMode);
-  // Writes pending output, drops unread input and closes the byte stream.
-  // On a failed write or close the buffer stays open and the exception passes.
+  // Writes pending output, closes the byte stream and drops unread input.
+  // On a failed write or close the buffer stays open, its unread input and
+  // position intact, and the exception passes.
   void close();
   IFile file() const { return fFile; }
   int mode() const { return fMode; }
 
-  // The logical position, from fFilePosition and the areas; no byte-stream call.
+  // The logical position, from fFilePosition and the areas; no byte-stream
+  // call. Over a stream without positions it only counts bytes moved.
   IFileSize position() const;
   // The file's end as the byte stream reports it; pending output is not counted.
   IFileSize endOfFile() const;
@@ -38,9 +42,11 @@ public:
 
   int overflow(int c) override;
   int underflow() override;
-  // 1 when `c` was put back, EOF when there is no room or no input.
+  // 1 when `c` was put back; EOF when there is no room or no input, or when
+  // the position would fall below the file's start.
   int pbackfail(int c) override;
-  // Writes pending output and gives unread input back; always 0.
+  // Writes pending output and gives unread input back (kept, over a stream
+  // without positions); always 0.
   int sync() override;
   // Both seeks return the full 64-bit position, or EOF on a closed buffer.
   streampos seekoff(streamoff offset, ios::seek_dir dir, int) override;
@@ -58,9 +64,12 @@ private:
   void syncout();
   void syncin();
   void dropGetArea();
+  int overflowBesideInput(int c);
+  [[gnu::noinline]] void appended();
   char* bufferEnd() const { return fBuffer.get() + fBufferSize + kPutBackSize; }
 
-  // Layouts of the array, by offset from fBuffer (never both areas at once):
+  // Layouts of the array, by offset from fBuffer (over a stream with
+  // positions never both areas at once):
   //   writing:  pbase = 0, epptr = 4096; the last 4 bytes never take output.
   //   reading:  gptr = fPbackEnd = 4, egptr = 4 + bytes read; bytes 0 to 3
   //             are room for characters put back.
@@ -72,6 +81,21 @@ private:
   // Position invariant: the byte at pbase belongs at file offset fFilePosition;
   // egptr stands for file offset fFilePosition (the bytes gptr .. egptr are the
   // file's bytes just before it, a putback character in place of its byte).
+  // No putback takes the position below 0.
+  //
+  // Over a stream without positions (fSeekable false) unread input cannot be
+  // given back, so the get area lives on while output is collected:
+  //   writing beside input: the unread bytes, with up to 4 read ones in front
+  //             for unget, are moved down to offset 0: eback = 0, egptr = the
+  //             end of the unread bytes; pbase = egptr, epptr = 4100 (at most
+  //             4096 bytes of output). A flush writes the put area and leaves
+  //             the get area as it is; the next refill writes pending output
+  //             first, then reads at offset 4 as above.
+  //   no room beside input (4100 unread bytes): a character written goes out
+  //             on its own, with no put area.
+  //   a putback shift stops where unread bytes would fall off the end.
+  // There the invariants of position are void: fFilePosition counts the bytes
+  // read and written, and only seeks the caller asks for reach the stream.
 
   IFile fFile;                      // names nothing while closed
   int fMode;                        // open mode, out added for app; 0 while closed
@@ -79,5 +103,6 @@ private:
   std::unique_ptr<char[]> fBuffer;  // fBufferSize + kPutBackSize bytes, made by the first open
   char* fPbackEnd;                  // where the bytes read from the file begin; null without a get area
   IFileSize fFilePosition;          // where the byte stream stands; 0 while closed
+  bool fSeekable;                   // the byte stream's canSeek(), read once at open
   std::unique_ptr<IFSFileStream> fByteStream; // null exactly while closed
 };

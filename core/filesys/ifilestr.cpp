@@ -3,6 +3,9 @@
 #include "filebuf.hpp"
 #include "iexcept.hpp"
 
+#include <memory>
+#include <new>
+
 namespace {
 
 IFileSystemEntity::ECreateFlags createFlags(int mode) {
@@ -13,6 +16,27 @@ IFileSystemEntity::ECreateFlags createFlags(int mode) {
   if ((mode & ios::out) && !(mode & ios::nocreate))
     return IFileSystemEntity::kCreateIfNeeded;
   return IFileSystemEntity::kMustExist;
+}
+
+// Raw storage for one buffer, given back unless a built buffer took it over.
+struct IStorageRelease {
+  void operator()(void* bytes) const { ::operator delete(bytes); }
+};
+
+// The storage comes first, so that a failed allocation changes no file; the
+// temporary file object goes before the storage whichever step fails.
+IFSFileBuf* bufferOnPath(const IHostPathName& path, int myMode, int otherMode, const ICompoundNameParser& parser) {
+  std::unique_ptr<void, IStorageRelease> storage(::operator new(sizeof(IFSFileBuf)));
+  IFileSystemEntity::ECreateFlags flags = createFlags(myMode);
+  IFSFileBuf* buffer;
+  {
+    // The file is found, made, replaced or refused here, before the buffer
+    // opens it; the buffer keeps its own copy.
+    IFile temporary(path, flags, parser);
+    buffer = new (storage.get()) IFSFileBuf(temporary, myMode, otherMode);
+  }
+  storage.release();
+  return buffer;
 }
 
 } // namespace
@@ -30,10 +54,7 @@ IFileIOStream::IFileIOStream(const IFile& fileToOpen, int modeForMe, int modeFor
 IFileIOStream::IFileIOStream(const IHostPathName& path, int myMode, int otherMode,
                              const ICompoundNameParser& parser) {
   try {
-    // The file is found, made, replaced or refused here, before the buffer
-    // opens it; the buffer keeps its own copy.
-    IFile temporary(path, createFlags(myMode), parser);
-    fBuffer.reset(new IFSFileBuf(temporary, myMode, otherMode));
+    fBuffer.reset(bufferOnPath(path, myMode, otherMode, parser));
   } catch (...) {
     init(nullptr);
     throw;

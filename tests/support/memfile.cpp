@@ -70,6 +70,10 @@ void IMemoryStream::doWrite(const void* buffer, int count) {
   fFile->enter(calls::write(buffer, count));
   if (fClosed || !(fMode & (kOut | kApp)))
     IThrowSystemError("write", "/memory/file", EBADF);
+  if (!fFile->fCanSeek) {
+    fFile->fOutput.append(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
+    return;
+  }
   std::string& data = fFile->fData;
   if (fMode & kApp)
     fPosition = static_cast<IFileSize>(data.size());
@@ -84,6 +88,8 @@ void IMemoryStream::doWrite(const void* buffer, int count) {
 
 IFileSize IMemoryStream::doSeek(IFileSize offset, seek_dir dir) {
   fFile->enter(calls::seek(offset, dir));
+  if (!fFile->fCanSeek)
+    IThrowSystemError("seek", "/memory/file", ESPIPE);
   IFileSize base = dir == cur ? fPosition : dir == end ? static_cast<IFileSize>(fFile->fData.size()) : 0;
   if (base + offset < 0)
     IThrowSystemError("seek", "/memory/file", EINVAL);

@@ -1,6 +1,8 @@
 // An in-memory file for tests of the stream buffer: a byte stream and record
 // that keep the file's bytes in a string, log every call with its arguments,
 // answer scripted short reads, and fail a chosen call with a chosen errno.
+// Switched to a stream without positions, it is a pipe: reads take the file's
+// bytes in order, writes go to a separate output, and seeks fail (ESPIPE).
 #pragma once
 
 #include "ifilesys.hpp"
@@ -50,6 +52,8 @@ struct IMemoryFile {
   std::vector<ICall> fInjected;        // the calls that were made to fail, in order
   bool fKeepWrites = false;            // when set, fWrites gets every write's offset and bytes
   std::vector<std::pair<long long, std::string>> fWrites;
+  bool fCanSeek = true;                // false: a pipe, whose output goes to fOutput
+  std::string fOutput;                 // what was written to a pipe, in order
 
   // Counts the call, logs it, and throws IAccessError when it is due to fail.
   void enter(const ICall& call);
@@ -66,6 +70,7 @@ public:
   IFileSize doSeek(IFileSize offset, seek_dir dir) override;
   IFileSize endOfFile() const override;
   void setEndOfFile(IFileSize size) override;
+  bool canSeek() const override { return fFile->fCanSeek; }
 
   IFileSize at() const { return fPosition; }
 

@@ -748,7 +748,7 @@ struct IModelRun::IState {
   // --- putback -----------------------------------------------------------------
   bool opPutback() {
     if (m.fPos <= 0)
-      return false;
+      return opBackAtStart(false);
     const int fileChar = m.at(m.fPos - 1);
     char c = fileChar != EOF && chance(85) ? static_cast<char>(fileChar) : byte();
     const bool matches = static_cast<unsigned char>(c) == fileChar;
@@ -804,8 +804,26 @@ struct IModelRun::IState {
       fCount += done - 1; // each putback is an operation of its own
     return done > 0;
   }
+  // Nothing goes back in front of the file's first byte: refused with badbit.
+  bool opBackAtStart(bool unget) {
+    const char c = byte();
+    note(unget ? std::string("unget at the start") : "putback at the start " + describeChar(static_cast<unsigned char>(c)));
+    if (unget)
+      s().unget();
+    else
+      s().putback(c);
+    m.fGcount = 0;
+    m.fState &= ~ios::eofbit;
+    if (m.ipfx(1))
+      m.fState |= ios::badbit;
+    sameState();
+    sameGcount();
+    return true;
+  }
   bool opUnget() {
-    if (!fOptions.fUnget || m.fPos <= 0 || !m.fOverlay.empty() || m.fOverlayRead.count(m.fPos - 1))
+    if (m.fPos <= 0)
+      return opBackAtStart(true);
+    if (!fOptions.fUnget || !m.fOverlay.empty() || m.fOverlayRead.count(m.fPos - 1))
       return false;
     note("unget");
     s().unget();
