@@ -56,9 +56,23 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/kelfileConfigVersion.cmak
 install(FILES ${PROJECT_BINARY_DIR}/kelfileConfig.cmake ${PROJECT_BINARY_DIR}/kelfileConfigVersion.cmake
   DESTINATION ${KELFILE_INSTALL_CMAKEDIR})
 
-# The .pc file finds the prefix from its own place, so that it stays right
-# under whatever prefix `cmake --install --prefix` chose.
+# kelfile.pc names the prefix when it is installed for a package (DESTDIR
+# staging) or into /usr, where nothing is moved afterwards. Anywhere else it
+# finds the prefix from its own place, so that it stays right under whatever
+# prefix `cmake --install --prefix` chose and after the folder is moved. The
+# choice waits for the install, which is when the prefix is known.
 file(RELATIVE_PATH KELFILE_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 string(REGEX REPLACE "/$" "" KELFILE_PC_TO_PREFIX "${KELFILE_PC_TO_PREFIX}")
-configure_file(${CMAKE_CURRENT_LIST_DIR}/kelfile.pc.in ${PROJECT_BINARY_DIR}/kelfile.pc @ONLY)
+set(KELFILE_PC_PREFIX @KELFILE_PC_PREFIX@)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/kelfile.pc.in ${PROJECT_BINARY_DIR}/kelfile.pc.in @ONLY)
+install(CODE "set(kelfile_pc_to_prefix \"${KELFILE_PC_TO_PREFIX}\")
+set(kelfile_pc_dir \"${PROJECT_BINARY_DIR}\")")
+install(CODE [[
+  if(NOT "$ENV{DESTDIR}" STREQUAL "" OR CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    set(KELFILE_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+  else()
+    set(KELFILE_PC_PREFIX "\${pcfiledir}/${kelfile_pc_to_prefix}")
+  endif()
+  configure_file(${kelfile_pc_dir}/kelfile.pc.in ${kelfile_pc_dir}/kelfile.pc @ONLY)
+]])
 install(FILES ${PROJECT_BINARY_DIR}/kelfile.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -16,8 +16,7 @@
 namespace {
 
 std::vector<std::filesystem::path> corpus(const char* target) {
-  const std::filesystem::path folder =
-      std::filesystem::path(__FILE__).parent_path().parent_path() / "fuzz" / "corpus" / target;
+  const std::filesystem::path folder = std::filesystem::path(KEL_CORPUS_DIR) / target;
   std::vector<std::filesystem::path> files;
   for (const auto& entry : std::filesystem::directory_iterator(folder))
     if (entry.is_regular_file())
