@@ -43,7 +43,7 @@ int ios::xalloc() { return gNextUserIndex.fetch_add(1, std::memory_order_relaxed
 
 long& ios::iword(int index) {
   if (!fUserWords)
-    fUserWords = std::make_unique<IUserWords>();
+    fUserWords.reset(new IUserWords);
   if (index < 0) {
     setstate(badbit);
     fUserWords->fLongDummy = 0;
@@ -57,7 +57,7 @@ long& ios::iword(int index) {
 
 void*& ios::pword(int index) {
   if (!fUserWords)
-    fUserWords = std::make_unique<IUserWords>();
+    fUserWords.reset(new IUserWords);
   if (index < 0) {
     setstate(badbit);
     fUserWords->fPointerDummy = nullptr;

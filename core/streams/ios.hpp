@@ -10,8 +10,9 @@
 
 #include "krexport.hpp"
 
+#include "iowner.hpp"
+
 #include <cstdio> // EOF
-#include <memory>
 
 class streambuf;
 class ostream;
@@ -108,7 +109,7 @@ private:
   int fWidth;
   int fPrecision;
   char fFill;
-  std::unique_ptr<IUserWords> fUserWords; // made on the first iword or pword
+  IOwner<IUserWords> fUserWords; // made on the first iword or pword
 };
 
 // Base manipulators: select decimal, octal or hexadecimal conversion.

@@ -11,8 +11,6 @@
 #include "streambuf.hpp"
 
 #include <cstddef>
-#include <string>
-#include <string_view>
 
 class KELRT_API ostream : virtual public ios {
 public:
@@ -54,8 +52,6 @@ public:
   ostream& operator<<(const void* p);
   // Copies everything `source` delivers; failbit when it delivers nothing.
   ostream& operator<<(streambuf* source);
-  ostream& operator<<(const std::string& s) { return *this << std::string_view(s); }
-  ostream& operator<<(std::string_view s);
   ostream& operator<<(ostream& (*manipulator)(ostream&)) { return manipulator(*this); }
   ostream& operator<<(ios& (*manipulator)(ios&)) {
     manipulator(*this);
@@ -87,6 +83,11 @@ protected:
   ostream();
 
 private:
+  // The std::string operations (iostring.hpp) reach the insertion through
+  // it; the classic headers name no standard type. Instantiated for std::string_view.
+  friend class IStringIO;
+  template <class V> ostream& insertString(V s);
+
   ostream(const ostream&);
   ostream& operator=(const ostream&);
 

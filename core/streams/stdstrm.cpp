@@ -7,6 +7,7 @@
 
 #include "fdbuf.hpp"
 
+#include <initializer_list>
 #include <new>
 
 namespace {
