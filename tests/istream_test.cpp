@@ -2,6 +2,7 @@
 // and unread rest for the same input and flags, over get areas small enough
 // that every token crosses a refill; then ties, failures and positions.
 #include "iostream.hpp"
+#include "iostring.hpp"
 #include "membuf.hpp"
 #include "stdflags.hpp"
 
