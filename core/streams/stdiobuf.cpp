@@ -47,6 +47,21 @@ void IStdinBuf::shareStdin() {
   stdin = shared;
 }
 
+bool IStdinBuf::release() {
+  if (!fOriginal)
+    return in_avail() == 0;
+  if (in_avail() > 0 || fHeld < fHeldEnd || heldBy(stdin) > 0 || heldBy(fOriginal) > 0)
+    return false;
+  FILE* shared = stdin;
+  stdin = fOriginal;
+  std::fclose(shared);
+  fOriginal = nullptr;
+  fOriginalDrained = false;
+  fHeld = fHeldEnd = nullptr;
+  setg(nullptr, nullptr, nullptr);
+  return true;
+}
+
 bool IStdinBuf::fill() {
   char* area = fArray + kPushedBack + kPutBackSize;
   // Keep the last bytes read in front, for putback.

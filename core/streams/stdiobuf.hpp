@@ -45,6 +45,9 @@ public:
   int descriptor() const { return 0; }
   // Whether stdin reads through this buffer.
   bool sharesStdin() const { return fOriginal != nullptr; }
+  // Gives stdin back its own FILE, so that another buffer may read
+  // descriptor 0: true, unless this buffer or stdio holds bytes unread.
+  bool release();
 
   // Takes back what stdio pushed back, then what stdio left unread, then
   // reads descriptor 0.

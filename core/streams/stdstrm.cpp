@@ -50,7 +50,7 @@ struct IStdStreams {
 
   // In step with stdio, or on buffers of their own. Pending output is
   // written first, so that nothing changes its order. cin moves only while
-  // it holds nothing unread: bytes it has read ahead stay where they are.
+  // neither it nor stdio holds bytes unread: read-ahead stays where it is.
   void keepInStep(bool inStep) {
     if (inStep == this->inStep())
       return;
@@ -61,7 +61,7 @@ struct IStdStreams {
     fOut.use(inStep ? static_cast<streambuf*>(&fStdoutBuf) : &fOutBuf);
     fErr.use(inStep ? static_cast<streambuf*>(&fStderrBuf) : &fErrBuf);
     fLog.use(inStep ? static_cast<streambuf*>(&fStdlogBuf) : &fLogBuf);
-    if (inStep ? fInBuf.in_avail() == 0 : !fStdinBuf.sharesStdin())
+    if (inStep ? fInBuf.in_avail() == 0 : fStdinBuf.release())
       fIn.use(inStep ? static_cast<streambuf*>(&fStdinBuf) : &fInBuf);
   }
 
