@@ -88,7 +88,7 @@ TEST(ClassicOpen, ReadOnlyStreamCannotWriteAndLeavesTheFile) {
   writeWholeFile(path, "old");
   ifstream in(path.c_str());
   ASSERT_TRUE(in.good());
-  char c;
+  char c = 0;
   EXPECT_TRUE(in.get(c) && c == 'o');
   EXPECT_EQ(in.rdbuf()->sputc('X'), EOF) << "a stream opened for reading refuses output";
   in.close();
@@ -269,7 +269,7 @@ TEST(ClassicProgram, CopiesEveryByteAndCounts) {
   writeWholeFile(dir.path("from"), data);
   ifstream in(dir.path("from").c_str(), ios::in | ios::binary);
   ofstream out(dir.path("to").c_str(), ios::out | ios::binary);
-  char c;
+  char c = 0;
   long chars = 0, lines = 0;
   while (in.get(c)) {
     out.put(c);

@@ -44,17 +44,19 @@ void IStdinBuf::shareStdin() {
   std::setvbuf(shared, nullptr, _IONBF, 0);
   shared->_fileno = 0; // fileno(stdin) still answers 0
   fOriginal = stdin;
+  fShared = shared;
   stdin = shared;
 }
 
 bool IStdinBuf::release() {
   if (!fOriginal)
     return in_avail() == 0;
-  if (in_avail() > 0 || fHeld < fHeldEnd || heldBy(stdin) > 0 || heldBy(fOriginal) > 0)
+  if (in_avail() > 0 || fHeld < fHeldEnd || heldBy(fShared) > 0 || heldBy(fOriginal) > 0)
     return false;
-  FILE* shared = stdin;
-  stdin = fOriginal;
-  std::fclose(shared);
+  if (stdin == fShared)
+    stdin = fOriginal;
+  std::fclose(fShared);
+  fShared = nullptr;
   fOriginal = nullptr;
   fOriginalDrained = false;
   fHeld = fHeldEnd = nullptr;
@@ -99,11 +101,11 @@ int IStdinBuf::underflow() {
     // What stdio pushed back comes before what it left unread.
     char* start = fHeld ? fHeld : fArray + kPushedBack + kPutBackSize;
     char* end = fHeld ? fHeldEnd : start;
-    std::size_t pushed = heldBy(stdin);
+    std::size_t pushed = heldBy(fShared);
     if (pushed > static_cast<std::size_t>(start - fArray))
       pushed = static_cast<std::size_t>(start - fArray);
     for (std::size_t i = pushed; i > 0; --i)
-      *(start - i) = static_cast<char>(getc_unlocked(stdin));
+      *(start - i) = static_cast<char>(getc_unlocked(fShared));
     start -= pushed;
     fHeld = fHeldEnd = nullptr;
     if (start < end) {

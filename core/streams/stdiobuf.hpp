@@ -70,6 +70,7 @@ private:
   bool fill();
 
   FILE* fOriginal = nullptr; // stdin before it was replaced, read to its end first
+  FILE* fShared = nullptr;   // the stream that replaced it
   bool fOriginalDrained = false;
   // Bytes stdio has not taken: [fHeld, fHeldEnd) while the get area is
   // hidden from cin, so that cin calls underflow and sees stdio's pushback.

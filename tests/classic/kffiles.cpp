@@ -27,7 +27,7 @@ int main(int argc, char* argv[]) {
   }
   long lines = 0, words = 0, chars = 0;
   int inWord = 0;
-  char c;
+  char c = 0;
   while (in.get(c)) {
     out.put(c);
     ++chars;
