@@ -183,6 +183,21 @@ TEST(ClassicFailure, FailedWriteSetsBadbitAndKeepsTheError) {
   EXPECT_FALSE(full.is_open()) << "the file is closed all the same";
 }
 
+// A read that fails is not the end of the input: the stream gets badbit.
+TEST(ClassicFailure, FailedReadSetsBadbit) {
+  ITempDir dir;
+  int folder = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(folder, 0);
+  ifstream in(folder);
+  ASSERT_TRUE(in.good()) << in.rdbuf()->lastErrorText();
+  char c = 0;
+  EXPECT_FALSE(in.get(c));
+  EXPECT_TRUE(in.bad());
+  EXPECT_EQ(in.rdbuf()->lastError(), EISDIR);
+  in.close();
+  ::close(folder);
+}
+
 TEST(ClassicFailure, FailedCloseReportsAndCloses) {
   ofstream eio("/proc/version", ios::out | ios::nocreate);
   if (!eio)

@@ -139,6 +139,9 @@ public:
     return closed;
   }
 
+  // The failures so far, to tell a failure from a plain EOF.
+  int failures() const { return fFailures; }
+
   template <class F, class R> R guard(F action, R failed) {
     try {
       return action();
@@ -156,6 +159,7 @@ public:
 
 private:
   void fail(int error, const char* text) {
+    ++fFailures;
     fError = error;
     try {
       fErrorText = text;
@@ -167,6 +171,7 @@ private:
   std::unique_ptr<IClassicEngine> fEngine;
   std::shared_ptr<IWatchedRecord> fRecord; // while open
   int fError = 0;
+  int fFailures = 0;
   std::string fErrorText;
 };
 
@@ -240,47 +245,80 @@ filebuf* filebuf::close() {
   return fInsides->closeFile() ? this : nullptr;
 }
 
+bool filebuf::reportFailure(int failuresBefore) {
+  if (fInsides->failures() == failuresBefore)
+    return false;
+  if (fOwner)
+    fOwner->setstate(ios::badbit);
+  return true;
+}
+
 streambuf* filebuf::setbuf(char*, int) { return is_open() ? nullptr : this; }
 
 int filebuf::overflow(int c) {
   IAreas areas(*this);
   IClassicEngine* e = areas.engine();
-  return e && is_open() ? fInsides->guard([&] { return e->overflow(c); }, EOF) : EOF;
+  if (!e || !is_open())
+    return EOF;
+  int before = fInsides->failures();
+  int result = fInsides->guard([&] { return e->overflow(c); }, EOF);
+  reportFailure(before);
+  return result;
 }
 
 int filebuf::underflow() {
   IAreas areas(*this);
   IClassicEngine* e = areas.engine();
-  return e && is_open() ? fInsides->guard([&] { return e->underflow(); }, EOF) : EOF;
+  if (!e || !is_open())
+    return EOF;
+  int before = fInsides->failures();
+  int result = fInsides->guard([&] { return e->underflow(); }, EOF);
+  reportFailure(before);
+  return result;
 }
 
 int filebuf::pbackfail(int c) {
   IAreas areas(*this);
   IClassicEngine* e = areas.engine();
-  return e && is_open() ? fInsides->guard([&] { return e->pbackfail(c); }, EOF) : EOF;
+  if (!e || !is_open())
+    return EOF;
+  int before = fInsides->failures();
+  int result = fInsides->guard([&] { return e->pbackfail(c); }, EOF);
+  reportFailure(before);
+  return result;
 }
 
 int filebuf::sync() {
   IAreas areas(*this);
   IClassicEngine* e = areas.engine();
-  return e && is_open() ? fInsides->guard([&] { return e->sync(); }, EOF) : 0;
+  if (!e || !is_open())
+    return 0;
+  int before = fInsides->failures();
+  int result = fInsides->guard([&] { return e->sync(); }, EOF);
+  reportFailure(before);
+  return result;
 }
 
 streampos filebuf::seekoff(streamoff offset, ios::seek_dir dir, int mode) {
   IAreas areas(*this);
   IClassicEngine* e = areas.engine();
-  return e && is_open() ? fInsides->guard([&] { return e->seekoff(offset, dir, mode); }, streampos(EOF))
-                        : streampos(EOF);
+  if (!e || !is_open())
+    return EOF;
+  return fInsides->guard([&] { return e->seekoff(offset, dir, mode); }, streampos(EOF));
 }
 
 streampos filebuf::seekpos(streampos position, int mode) {
   IAreas areas(*this);
   IClassicEngine* e = areas.engine();
-  return e && is_open() ? fInsides->guard([&] { return e->seekpos(position, mode); }, streampos(EOF))
-                        : streampos(EOF);
+  if (!e || !is_open())
+    return EOF;
+  return fInsides->guard([&] { return e->seekpos(position, mode); }, streampos(EOF));
 }
 
-fstreambase::fstreambase() { init(&fBuffer); }
+fstreambase::fstreambase() {
+  init(&fBuffer);
+  fBuffer.fOwner = this;
+}
 
 fstreambase::fstreambase(const char* name, int mode, int prot) : fstreambase() { open(name, mode, prot); }
 

@@ -8,7 +8,8 @@
 //     cerr << "cannot open: " << in.rdbuf()->lastErrorText() << endl;
 //
 // They keep the classic contract, not IFileIOStream's: nothing is thrown. A
-// failed open sets failbit, a failed read or write badbit, and closing a
+// failed open sets failbit, a failed read or write badbit (a failed read
+// also ends the input), and closing a
 // closed stream fails quietly; the buffer keeps the system's error of its
 // last failure (lastError, lastErrorText). The open modes are the classic
 // ones: out without in, app or ate empties an existing file, nocreate
@@ -77,7 +78,14 @@ private:
   // Hands this buffer's areas to the engine, then calls it, then takes them back.
   class IAreas;
 
+  friend class fstreambase;
+
+  // After a failure of the file, the stream's badbit: a read that fails
+  // must not pass for the end of the input.
+  bool reportFailure(int failuresBefore);
+
   IClassicFileBuf* fInsides; // owned
+  ios* fOwner = nullptr;     // the stream whose buffer this is, if any
 };
 
 // The base of the file streams: their filebuf and the open and close that
