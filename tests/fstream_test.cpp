@@ -103,6 +103,8 @@ TEST(ClassicOpen, DirectoryAndNullNameFailQuietly) {
   ofstream nameless(nullptr);
   EXPECT_TRUE(!nameless);
   EXPECT_EQ(nameless.rdbuf()->lastError(), EINVAL);
+  const ofstream& unchanged = nameless;
+  EXPECT_EQ(unchanged.rdbuf()->lastError(), EINVAL) << "a const stream reaches its filebuf";
   filebuf fresh;
   EXPECT_EQ(fresh.lastError(), 0);
   EXPECT_STREQ(fresh.lastErrorText(), "");

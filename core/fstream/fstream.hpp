@@ -102,7 +102,7 @@ public:
   // setbuf of the buffer; failbit when it refuses.
   void setbuf(char* p, int length);
   int is_open() const { return fBuffer.is_open(); }
-  filebuf* rdbuf() { return &fBuffer; }
+  filebuf* rdbuf() const { return const_cast<filebuf*>(&fBuffer); }
 
 protected:
   fstreambase();
@@ -128,7 +128,7 @@ public:
   void open(const char* name, int mode = ios::in, int prot = filebuf::openprot) {
     fstreambase::open(name, mode | ios::in, prot);
   }
-  filebuf* rdbuf() { return fstreambase::rdbuf(); }
+  filebuf* rdbuf() const { return fstreambase::rdbuf(); }
 };
 
 // Writes a file: `out` is always added to the mode.
@@ -142,7 +142,7 @@ public:
   void open(const char* name, int mode = ios::out, int prot = filebuf::openprot) {
     fstreambase::open(name, mode | ios::out, prot);
   }
-  filebuf* rdbuf() { return fstreambase::rdbuf(); }
+  filebuf* rdbuf() const { return fstreambase::rdbuf(); }
 };
 
 // Reads and writes a file with the mode as given.
@@ -154,5 +154,5 @@ public:
   ~fstream() override;
 
   void open(const char* name, int mode, int prot = filebuf::openprot) { fstreambase::open(name, mode, prot); }
-  filebuf* rdbuf() { return fstreambase::rdbuf(); }
+  filebuf* rdbuf() const { return fstreambase::rdbuf(); }
 };
