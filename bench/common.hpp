@@ -63,3 +63,4 @@ void addNumberBenchmarks();
 void addTextBenchmarks();
 void addSeekBenchmarks();
 void addOpenBenchmarks();
+void addClassicBenchmarks();

@@ -75,6 +75,7 @@ int main(int argc, char** argv) {
     addTextBenchmarks();
     addSeekBenchmarks();
     addOpenBenchmarks();
+    addClassicBenchmarks();
     benchmark::RunSpecifiedBenchmarks();
   } catch (const std::exception& e) {
     std::cerr << "kfbench: " << e.what() << '\n';

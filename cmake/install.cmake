@@ -1,7 +1,7 @@
-# What `cmake --install` puts under the prefix: the three shared objects with
+# What `cmake --install` puts under the prefix: the four shared objects with
 # their version links, the public headers in include/kelfile, a CMake package
-# (find_package(kelfile CONFIG) gives kelfile::kelfile, kelfile::kelbase and
-# kelfile::kelrt) and kelfile.pc. The object and static libraries stay in the
+# (find_package(kelfile CONFIG) gives kelfile::kelfile, kelfile::kelfstream,
+# kelfile::kelbase and kelfile::kelrt) and kelfile.pc. The object and static libraries stay in the
 # build: they are for the tests.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -9,8 +9,8 @@ include(CMakePackageConfigHelpers)
 set(KELFILE_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/kelfile)
 set(KELFILE_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/kelfile)
 
-# Every header that ifilestr.hpp, iostream.hpp (iostream.h) and iomanip.hpp
-# (iomanip.h) bring in, the exceptions a caller catches, and the runtime's
+# Every header that ifilestr.hpp, iostream.hpp (iostream.h), iomanip.hpp
+# (iomanip.h) and fstream.hpp (fstream.h) bring in, the std::string operations, the exceptions a caller catches, and the runtime's
 # start-up routines. The stream buffer, the host implementation and the
 # module's insides are not part of the interface.
 set(KELFILE_PUBLIC_HEADERS
@@ -23,12 +23,17 @@ set(KELFILE_PUBLIC_HEADERS
   core/filesys/ifilestr.hpp
   core/filesys/ifilesys.hpp
   core/filesys/kfexport.hpp
+  core/fstream/fstream.h
+  core/fstream/fstream.hpp
+  core/fstream/kfsexport.hpp
   core/streams/crt.hpp
   core/streams/iomanip.h
   core/streams/iomanip.hpp
   core/streams/ios.hpp
   core/streams/iostream.h
   core/streams/iostream.hpp
+  core/streams/iostring.hpp
+  core/streams/iowner.hpp
   core/streams/istream.hpp
   core/streams/krexport.hpp
   core/streams/ostream.hpp
@@ -36,12 +41,12 @@ set(KELFILE_PUBLIC_HEADERS
   core/streams/streambuf.hpp)
 list(TRANSFORM KELFILE_PUBLIC_HEADERS PREPEND ${PROJECT_SOURCE_DIR}/)
 
-foreach(library IN ITEMS kelbase kelrt kelfile)
+foreach(library IN ITEMS kelbase kelrt kelfile kelfstream)
   # The headers need C++20; a consumer's target gets it from ours.
   target_compile_features(${library} PUBLIC cxx_std_20)
 endforeach()
 
-install(TARGETS kelbase kelrt kelfile
+install(TARGETS kelbase kelrt kelfile kelfstream
   EXPORT kelfileTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${KELFILE_INSTALL_INCLUDEDIR})

@@ -1,7 +1,7 @@
-// A classic program (tests/classic/kfclassic.cpp) run as its users run it,
-// with a pipe on standard input, output and error: the standard streams'
-// tie, unit buffering and flush at exit, and its report in a file through
-// IFileIOStream.
+// Classic programs (tests/classic) run as their users run them, with a pipe
+// on standard input, output and error: the standard streams' tie, unit
+// buffering and flush at exit, their step with C stdio in both directions,
+// and files through IFileIOStream and the classic file streams.
 #include "tempdir.hpp"
 
 #include <gtest/gtest.h>
@@ -18,8 +18,8 @@
 #include <unistd.h>
 #include <vector>
 
-#ifndef KFCLASSIC_PROGRAM
-#error "KFCLASSIC_PROGRAM (the path of the built classic program) must be defined by the build"
+#if !defined(KFCLASSIC_PROGRAM) || !defined(KFMIXED_PROGRAM) || !defined(KFFILES_PROGRAM)
+#error "KFCLASSIC_PROGRAM, KFMIXED_PROGRAM and KFFILES_PROGRAM (the built classic programs) must be defined by the build"
 #endif
 
 namespace {
@@ -37,7 +37,8 @@ void closeDescriptor(int& fd) {
 // its output on a given file), killed and reaped if a test leaves early.
 class IChild {
 public:
-  explicit IChild(const std::vector<std::string>& arguments, const char* outputFile = nullptr) {
+  explicit IChild(const std::vector<std::string>& arguments, const char* outputFile = nullptr,
+                  const char* programPath = KFCLASSIC_PROGRAM) {
     int in[2], out[2], err[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
       throw std::runtime_error(std::string("pipe2: ") + std::strerror(errno));
@@ -46,7 +47,7 @@ public:
       throw std::runtime_error(std::string("open ") + outputFile + ": " + std::strerror(errno));
 
     std::vector<char*> argv;
-    std::string program = KFCLASSIC_PROGRAM;
+    std::string program = programPath;
     argv.push_back(program.data());
     std::vector<std::string> copies = arguments;
     for (std::string& a : copies)
@@ -282,6 +283,64 @@ TEST_F(ClassicProgram, FailuresReachItsUserAndItsExitStatus) {
     EXPECT_EQ(child.finish(), 2);
     EXPECT_EQ(child.error(), "usage: kfclassic REPORT\n");
   }
+}
+
+// --- C stdio and the standard streams, one program ---------------------------
+
+// Each value shows how it was read; a byte read twice or skipped changes it.
+const char kMixedInput[] = "1 2\n3 4 five\nsix seven\n8\n";
+const char kMixedOutput[] = "prompt? a=1\nb=2\nc=10\nd=3\nline=[ 4 five\n]\nch=s\nword=ix\nrest=[ seven]\n"
+                            "e=8, peeked 8\nh=10\nf=-1 eof\nend -1\n";
+const char kMixedErrors[] = "e1 stdio\ne2 cerr\ne3 clog\ne4 stdio\n";
+
+class MixedProgram : public ClassicProgram, public ::testing::WithParamInterface<std::size_t> {};
+
+// The input arrives whole, or in pieces of the parameter's size, so that
+// reads of descriptor 0 end at every place in it.
+TEST_P(MixedProgram, ReadsEachByteOnceAndWritesInProgramOrder) {
+  IChild child({}, nullptr, KFMIXED_PROGRAM);
+  std::string input = kMixedInput;
+  std::size_t piece = GetParam();
+  for (std::size_t at = 0; at < input.size(); at += piece) {
+    child.send(input.substr(at, piece));
+    if (piece == 1)
+      ::usleep(2000);
+  }
+  ASSERT_EQ(child.finish(), 0) << child.output() << child.error();
+  EXPECT_EQ(child.output(), kMixedOutput);
+  EXPECT_EQ(child.error(), kMixedErrors);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pieces, MixedProgram, ::testing::Values(std::size_t{1}, std::size_t{5}, std::size_t{100}));
+
+// --- the classic file streams, one program ------------------------------------
+
+TEST_F(ClassicProgram, CopiesCountsAndLogsThroughFstreamH) {
+  std::string from = fDir.path("from.txt"), to = fDir.path("to.txt"), log = fDir.path("count.log");
+  writeWholeFile(from, "one two\nthree  four five\n\nsix\n");
+  writeWholeFile(to, "old bytes that must go");
+  {
+    IChild child({from, to, log}, nullptr, KFFILES_PROGRAM);
+    ASSERT_EQ(child.finish(), 0) << child.error();
+    EXPECT_EQ(child.output(), "4 6 30\n");
+  }
+  EXPECT_EQ(readWholeFile(to), readWholeFile(from)) << "ofstream(name) replaces the content";
+  {
+    IChild child({from, fDir.path("new.txt"), log, "new"}, nullptr, KFFILES_PROGRAM);
+    ASSERT_EQ(child.finish(), 0) << child.error();
+  }
+  EXPECT_EQ(readWholeFile(log), "     4     6    30 " + from + "\n     4     6    30 " + from + "\n");
+  {
+    IChild child({from, to, log, "new"}, nullptr, KFFILES_PROGRAM);
+    EXPECT_EQ(child.finish(), 1);
+    EXPECT_EQ(child.error(), "kffiles: cannot make " + to + "\n");
+  }
+  {
+    IChild child({fDir.path("missing"), to, log}, nullptr, KFFILES_PROGRAM);
+    EXPECT_EQ(child.finish(), 1);
+    EXPECT_EQ(child.error(), "kffiles: cannot open " + fDir.path("missing") + "\n");
+  }
+  EXPECT_EQ(readWholeFile(to), readWholeFile(from)) << "refused opens change nothing";
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The manipulators with an argument, on output and input, against the
 // standard library's.
 #include "iomanip.hpp"
+#include "iostring.hpp"
 #include "membuf.hpp"
 #include "stdflags.hpp"
 

@@ -3,6 +3,7 @@
 // that every token crosses a refill; then ties, failures and positions.
 #include "ifilestr.hpp"
 #include "iostream.hpp"
+#include "iostring.hpp"
 #include "membuf.hpp"
 #include "stdflags.hpp"
 #include "tempdir.hpp"

@@ -2,6 +2,7 @@
 // flags, width, precision and fill, over put areas small enough that every
 // field crosses a flush; then failures, ties, unitbuf and the manipulators.
 #include "iostream.hpp"
+#include "iostring.hpp"
 #include "membuf.hpp"
 #include "stdflags.hpp"
 

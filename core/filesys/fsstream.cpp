@@ -5,3 +5,4 @@ IFSFileStream::IFSFileStream() = default;
 IFSFileStream::~IFSFileStream() = default;
 
 bool IFSFileStream::canSeek() const { return true; }
+int IFSFileStream::descriptor() const { return -1; }

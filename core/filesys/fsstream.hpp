@@ -38,6 +38,9 @@ public:
   // account (to give back read-ahead, say); seeks the caller asks for are
   // still passed on and answered by the system.
   virtual bool canSeek() const;
+  // The system's descriptor behind the stream, for callers that hand it to
+  // the system themselves (the classic filebuf::fd()); -1 when there is none.
+  virtual int descriptor() const;
 
 protected:
   IFSFileStream();

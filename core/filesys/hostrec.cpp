@@ -19,8 +19,6 @@ constexpr int kAte = 4;
 constexpr int kApp = 8;
 constexpr int kTrunc = 16;
 
-constexpr mode_t kNewFileMode = 0666; // less the umask
-
 // Closes a descriptor used only to find or make the file.
 class IDescriptorCloser {
 public:
@@ -36,10 +34,10 @@ private:
   int fDescriptor;
 };
 
-int openRetrying(const std::string& path, int flags) {
+int openRetrying(const std::string& path, int flags, int permissions) {
   int fd;
   do
-    fd = ::open(path.c_str(), flags | O_CLOEXEC, kNewFileMode);
+    fd = ::open(path.c_str(), flags | O_CLOEXEC, static_cast<mode_t>(permissions));
   while (fd < 0 && errno == EINTR);
   return fd;
 }
@@ -98,9 +96,9 @@ bool findExisting(const std::string& path) {
   return true;
 }
 
-// Makes the file with `flags` added to O_WRONLY | O_CREAT.
-void create(const std::string& path, int flags) {
-  const int fd = openRetrying(path, O_WRONLY | O_CREAT | flags);
+// Makes the file with `flags` added to O_WRONLY | O_CREAT, with `permissions` less the umask.
+void create(const std::string& path, int flags, int permissions) {
+  const int fd = openRetrying(path, O_WRONLY | O_CREAT | flags, permissions);
   if (fd < 0)
     refuse("create", path, errno);
   IDescriptorCloser closer(fd);
@@ -109,8 +107,8 @@ void create(const std::string& path, int flags) {
 // Makes the file or cuts it to 0 bytes. The cut is a write, so it waits for
 // the sharing rules: while a stream that denies writing has the file open, it
 // is refused and the bytes stay.
-void replace(const std::string& path) {
-  const int fd = openRetrying(path, O_WRONLY | O_CREAT);
+void replace(const std::string& path, int permissions) {
+  const int fd = openRetrying(path, O_WRONLY | O_CREAT, permissions);
   if (fd < 0)
     refuse("create", path, errno);
   IDescriptorCloser closer(fd);
@@ -140,7 +138,8 @@ IHostFileRecord::IHostFileRecord(std::string path) : fPath(std::move(path)) {
 
 IHostFileRecord::~IHostFileRecord() = default;
 
-std::shared_ptr<IHostFileRecord> IHostFileRecord::locate(const IText& text, IFileSystemEntity::ECreateFlags rule) {
+std::shared_ptr<IHostFileRecord> IHostFileRecord::locate(const IText& text, IFileSystemEntity::ECreateFlags rule,
+                                                         int permissions) {
   auto record = std::make_shared<IHostFileRecord>(text.str());
   const std::string& path = record->fPath;
   switch (rule) {
@@ -151,13 +150,13 @@ std::shared_ptr<IHostFileRecord> IHostFileRecord::locate(const IText& text, IFil
   case IFileSystemEntity::kCreateIfNeeded:
     // Without O_EXCL a file that appears in between is opened, not refused.
     if (!findExisting(path))
-      create(path, 0);
+      create(path, 0, permissions);
     break;
   case IFileSystemEntity::kCreateOnly:
-    create(path, O_EXCL);
+    create(path, O_EXCL, permissions);
     break;
   case IFileSystemEntity::kReplaceExisting:
-    replace(path);
+    replace(path, permissions);
     break;
   default:
     throw IInvalidParameter("the creation rule " + std::to_string(static_cast<int>(rule)) +

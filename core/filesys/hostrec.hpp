@@ -18,10 +18,12 @@ public:
   // Finds, creates, replaces or refuses the file at the absolute `path` as
   // `rule` says, and returns its record. A directory, a missing folder on the
   // way and a folder that is a file are refused with an IAccessError that
-  // says so. New files get mode 0666 less the umask. kReplaceExisting cuts a
+  // says so. kReplaceExisting cuts a
   // file only when no open stream denies writing it ("sharing violation",
-  // EBUSY, otherwise). Leaves no descriptor open.
-  static std::shared_ptr<IHostFileRecord> locate(const IText& path, IFileSystemEntity::ECreateFlags rule);
+  // EBUSY, otherwise). Leaves no descriptor open. A file made here gets
+  // `permissions` less the umask.
+  static std::shared_ptr<IHostFileRecord> locate(const IText& path, IFileSystemEntity::ECreateFlags rule,
+                                                 int permissions = 0666);
 
   IText path() const override;
 

@@ -53,6 +53,8 @@ public:
   // The access granted to other users, as given when the stream was made.
   int otherMode() const { return fOtherMode; }
   bool isOpen() const { return fDescriptor >= 0; }
+  // The descriptor; -1 once closed.
+  int descriptor() const override { return fDescriptor; }
 
 private:
   IHostFileStream(std::string path, int otherMode);

@@ -31,8 +31,10 @@
 // operations unchanged. Not safe to use from two threads at once.
 #pragma once
 
+#include "iexcept.hpp" // what it throws
 #include "ifilesys.hpp"
 #include "iostream.hpp"
+#include "iostring.hpp" // >>, << and getline for std::string
 #include "kfexport.hpp"
 
 #include <memory>

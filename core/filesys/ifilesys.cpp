@@ -9,7 +9,7 @@
 namespace {
 
 std::shared_ptr<IFSRecord> recordFor(const IText& path, IFileSystemEntity::ECreateFlags rule,
-                                     const ICompoundNameParser& parser) {
+                                     const ICompoundNameParser& parser, int permissions = 0666) {
   switch (rule) {
   case IFileSystemEntity::kMustExist:
   case IFileSystemEntity::kCreateIfNeeded:
@@ -20,7 +20,7 @@ std::shared_ptr<IFSRecord> recordFor(const IText& path, IFileSystemEntity::ECrea
     throw IInvalidParameter("the creation rule " + std::to_string(static_cast<int>(rule)) +
                             " is none of kMustExist, kCreateIfNeeded, kCreateOnly, kReplaceExisting");
   }
-  return IHostFileRecord::locate(parser.fullPath(path), rule);
+  return IHostFileRecord::locate(parser.fullPath(path), rule, permissions);
 }
 
 } // namespace
@@ -43,6 +43,9 @@ IFile::IFile(const IFile&) = default;
 
 IFile::IFile(const IText& path, ECreateFlags rule, const ICompoundNameParser& parser)
     : IFileSystemEntity(recordFor(path, rule, parser)) {}
+
+IFile::IFile(const IText& path, ECreateFlags rule, int permissions, const ICompoundNameParser& parser)
+    : IFileSystemEntity(recordFor(path, rule, parser, permissions)) {}
 
 IFile::IFile(std::shared_ptr<IFSFileRecord> record) : IFileSystemEntity(std::move(record)) {}
 

@@ -64,6 +64,10 @@ public:
   // existing file with kCreateOnly, a directory, no permission).
   IFile(const IText& path, ECreateFlags rule = kMustExist,
         const ICompoundNameParser& parser = ICompoundNameParser());
+  // The same, a file made here getting the permission bits `permissions`
+  // less the umask instead of 0666 less the umask.
+  IFile(const IText& path, ECreateFlags rule, int permissions,
+        const ICompoundNameParser& parser = ICompoundNameParser());
   // Names `record`, shared by the copies of this object.
   explicit IFile(std::shared_ptr<IFSFileRecord> record);
   ~IFile() override;

@@ -10,8 +10,9 @@
 
 #include "krexport.hpp"
 
+#include "iowner.hpp"
+
 #include <cstdio> // EOF
-#include <memory>
 
 class streambuf;
 class ostream;
@@ -83,6 +84,13 @@ public:
   operator void*() const { return fail() ? nullptr : const_cast<ios*>(this); }
   int operator!() const { return fail(); }
 
+  // The standard streams in step with C stdio (the default): cout, cerr and
+  // clog write through stdout and stderr, cin and stdin read each byte once.
+  // sync_with_stdio(false) gives them buffers of their own, which is faster;
+  // it answers whether they were in step. Pending output is written first.
+  static void sync_with_stdio();
+  static bool sync_with_stdio(bool inStep);
+
   // Per-stream user words: xalloc hands out a new index for iword and pword,
   // whose words start at 0 (null). They throw nothing: an index that cannot
   // be served (negative, or more than 4096 beyond the last one xalloc handed
@@ -111,7 +119,7 @@ private:
   int fWidth;
   int fPrecision;
   char fFill;
-  std::unique_ptr<IUserWords> fUserWords; // made on the first iword or pword
+  IOwner<IUserWords> fUserWords; // made on the first iword or pword
 };
 
 // Base manipulators: select decimal, octal or hexadecimal conversion.

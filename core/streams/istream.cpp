@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <string>
 
 istream::istream(streambuf* buffer) { init(buffer); }
 
@@ -99,7 +100,7 @@ istream& istream::getWord(char* s, std::size_t size) {
   return *this;
 }
 
-istream& istream::operator>>(std::string& s) {
+template <class S> istream& istream::extractString(S& s) {
   std::size_t extracted = 0;
   int state = 0;
   ICursor in;
@@ -221,7 +222,7 @@ istream& istream::get(streambuf& sink, char delim) {
   return *this;
 }
 
-istream& istream::getline(std::string& s, char delim) {
+template <class S> istream& istream::getlineString(S& s, char delim) {
   int state = 0;
   std::size_t extracted = 0;
   if (ipfx(1)) {
@@ -381,4 +382,5 @@ istream& ws(istream& s) {
   return s;
 }
 
-istream& getline(istream& in, std::string& s, char delim) { return in.getline(s, delim); }
+template istream& istream::extractString(std::string&);
+template istream& istream::getlineString(std::string&, char);

@@ -15,7 +15,6 @@
 #include "streambuf.hpp"
 
 #include <cstddef>
-#include <string>
 
 class KELRT_API istream : virtual public ios {
 public:
@@ -59,7 +58,6 @@ public:
   istream& operator>>(float& f);
   istream& operator>>(double& d);
   istream& operator>>(long double& d);
-  istream& operator>>(std::string& s);
   // Copies the rest of the input into `sink`.
   istream& operator>>(streambuf* sink);
   istream& operator>>(istream& (*manipulator)(istream&)) { return manipulator(*this); }
@@ -100,8 +98,6 @@ public:
   istream& getline(unsigned char* s, int n, char delim = '\n') {
     return getline(reinterpret_cast<char*>(s), n, delim);
   }
-  // As the standard's getline into a string, this leaves gcount alone.
-  istream& getline(std::string& s, char delim = '\n');
   // Exactly n characters; fewer at the end of the input, with eofbit and failbit.
   istream& read(char* s, int n);
   istream& read(signed char* s, int n) { return read(reinterpret_cast<char*>(s), n); }
@@ -129,6 +125,13 @@ protected:
   istream();
 
 private:
+  // The std::string operations (iostring.hpp) reach the extraction through
+  // it; the classic headers name no standard type. Instantiated for std::string.
+  friend class IStringIO;
+  template <class S> istream& extractString(S& s);
+  // As the standard's getline into a string, this leaves gcount alone.
+  template <class S> istream& getlineString(S& s, char delim);
+
   istream(const istream&);
   istream& operator=(const istream&);
 
@@ -154,5 +157,3 @@ private:
 
 // Skips white space; at the end of the input sets eofbit only.
 KELRT_API istream& ws(istream& s);
-// Reads a line into `s`, dropping the delimiter.
-KELRT_API istream& getline(istream& in, std::string& s, char delim = '\n');

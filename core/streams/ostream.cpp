@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -108,10 +109,10 @@ ostream& ostream::operator<<(const char* s) {
     setstate(badbit);
     return *this;
   }
-  return *this << std::string_view(s);
+  return insertString(std::string_view(s));
 }
 
-ostream& ostream::operator<<(std::string_view s) {
+template <class V> ostream& ostream::insertString(V s) {
   if (opfx()) {
     putField(s.data(), s.size(), 0);
     osfx();
@@ -197,3 +198,5 @@ ostream& endl(ostream& s) {
 ostream& ends(ostream& s) { return s.put('\0'); }
 
 ostream& flush(ostream& s) { return s.flush(); }
+
+template ostream& ostream::insertString(std::string_view);

@@ -16,8 +16,6 @@
 #include "streambuf.hpp"
 
 #include <cstddef>
-#include <string>
-#include <string_view>
 
 class KELRT_API ostream : virtual public ios {
 public:
@@ -60,8 +58,6 @@ public:
   // Copies everything `source` delivers; failbit when it delivers nothing.
   // The stream's own buffer as `source` is copied as streambuf::copy says.
   ostream& operator<<(streambuf* source);
-  ostream& operator<<(const std::string& s) { return *this << std::string_view(s); }
-  ostream& operator<<(std::string_view s);
   ostream& operator<<(ostream& (*manipulator)(ostream&)) { return manipulator(*this); }
   ostream& operator<<(ios& (*manipulator)(ios&)) {
     manipulator(*this);
@@ -95,6 +91,11 @@ protected:
   ostream();
 
 private:
+  // The std::string operations (iostring.hpp) reach the insertion through
+  // it; the classic headers name no standard type. Instantiated for std::string_view.
+  friend class IStringIO;
+  template <class V> ostream& insertString(V s);
+
   ostream(const ostream&);
   ostream& operator=(const ostream&);
 

@@ -8,12 +8,15 @@
 //
 // They are ready before any static object of a program that uses them is
 // constructed, and they stay usable to the end. cin is tied to cout; cerr is
-// unit-buffered; cout and clog write when their 4096-byte area is full, on
-// flush or endl, and at exit (or when libkelrt.so is unloaded), after which
-// whatever they are still given is written at once. A failed read ends the
-// input (eofbit and failbit); a failed write drops the bytes and sets badbit.
-// Nothing is thrown. Their buffers are not shared with C's stdio: mixing
-// printf and cout on one descriptor needs a flush in between. Not safe to use
+// unit-buffered. By default they are in step with C stdio: cout, cerr and clog
+// write through stdout and stderr, so printf, puts and cout appear in program
+// order, and cin and stdin read one sequence of bytes, each byte once, in
+// order, whether through >>, get, scanf, getchar, fgets or gets.
+// ios::sync_with_stdio(false) gives them buffers of their own (faster):
+// cout and clog then write when their 4096-byte area is full, on flush or
+// endl, and at exit (or when libkelrt.so is unloaded), and mixing them with
+// printf needs a flush in between. A failed read ends the input (eofbit and
+// failbit); a failed write sets badbit. Nothing is thrown. Not safe to use
 // from two threads at once.
 #pragma once
 

@@ -3,6 +3,7 @@
 #include "extract.hpp"
 
 #include "istream.hpp"
+#include "iostring.hpp"
 #include "stdflags.hpp"
 
 #include <cmath>
