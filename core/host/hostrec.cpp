@@ -35,15 +35,13 @@ bool findExisting(const std::string& path) {
 // Makes a new file; false when one exists already (EEXIST). O_EXCL makes sure
 // that an existing file, a FIFO among them, is never opened here.
 bool createNew(const std::string& path) {
-  constexpr int kNew = O_WRONLY | O_CREAT | O_EXCL;
-  const int fd = IHostCalls::current().open(path.c_str(), kNew | O_CLOEXEC, 0666);
-  if (fd < 0 && errno == EINTR)
-    return createNew(path);
-  if (fd < 0 && errno == EEXIST)
+  IDescriptor made;
+  const int error = IPosix::tryOpen(path, O_WRONLY | O_CREAT | O_EXCL, 0666, made);
+  if (error == EEXIST)
     return false;
-  if (fd < 0)
-    IPosix::fail("create", path, errno);
-  IDescriptor(fd).close(path);
+  if (error != 0)
+    IPosix::fail("create", path, error);
+  made.close(path);
   return true;
 }
 

@@ -123,12 +123,20 @@ void IPosix::fail(const char* operation, const std::string& path, int error) {
   IThrowSystemError(operation, path, error);
 }
 
-IDescriptor IPosix::open(const std::string& path, int flags, mode_t mode, const char* operation) {
+int IPosix::tryOpen(const std::string& path, int flags, mode_t mode, IDescriptor& opened) {
   const int descriptor =
       retrying([&] { return IHostCalls::current().open(path.c_str(), flags | O_CLOEXEC, mode); });
   if (descriptor < 0)
-    fail(operation, path, errno);
-  return IDescriptor(descriptor);
+    return errno;
+  opened = IDescriptor(descriptor);
+  return 0;
+}
+
+IDescriptor IPosix::open(const std::string& path, int flags, mode_t mode, const char* operation) {
+  IDescriptor opened;
+  if (const int error = tryOpen(path, flags, mode, opened))
+    fail(operation, path, error);
+  return opened;
 }
 
 std::size_t IPosix::readSome(int descriptor, void* buffer, std::size_t count, const std::string& path) {

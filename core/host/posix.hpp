@@ -67,6 +67,9 @@ public:
   // open(2) with O_CLOEXEC added; new files get `mode` less the umask.
   // `operation` names the open in a failure ("open", "create").
   static IDescriptor open(const std::string& path, int flags, mode_t mode = 0666, const char* operation = "open");
+  // The same, for a caller that handles some failures itself: 0 with the
+  // descriptor in `opened`, or the errno of the failure.
+  static int tryOpen(const std::string& path, int flags, mode_t mode, IDescriptor& opened);
   // One read(2) of at most `count` bytes; 0 at the end.
   static std::size_t readSome(int descriptor, void* buffer, std::size_t count, const std::string& path);
   // Writes all `count` bytes, continuing short writes; write(2) taking no
