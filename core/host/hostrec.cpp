@@ -93,11 +93,16 @@ IFSFileStream* IHostFileRecord::createStream(int myMode, int otherMode) const {
 }
 
 std::unique_ptr<IHostFileStream> IHostFileRecord::openStream(int myMode, int otherMode) const {
-  const bool replace = fReplacePending.load();
-  auto stream = IHostFileStream::open(fPath, replace ? myMode | IOpenMode::kTrunc : myMode, otherMode);
-  if (replace)
-    fReplacePending = false;
-  return stream;
+  // Taken, not read, so that of two streams opened at once only one cuts;
+  // a refused open leaves the cut to the next.
+  const bool replace = fReplacePending.exchange(false);
+  try {
+    return IHostFileStream::open(fPath, replace ? myMode | IOpenMode::kTrunc : myMode, otherMode);
+  } catch (...) {
+    if (replace)
+      fReplacePending = true;
+    throw;
+  }
 }
 
 // The host's part of the file objects: a file named by a path is a host file.
