@@ -1,8 +1,10 @@
 // The host byte stream and file record over real files and real system errors.
 #include "hostrec.hpp"
 #include "hoststrm.hpp"
+#include "errorof.hpp"
 #include "iexcept.hpp"
 #include "ifilesys.hpp"
+#include "memfile.hpp"
 #include "tempdir.hpp"
 
 #include <gtest/gtest.h>
@@ -78,7 +80,6 @@ struct ModeCase {
   const char* name;
   int mode;
   int access;    // O_RDONLY, O_WRONLY or O_RDWR
-  bool append;   // O_APPEND
   bool truncate; // the file is cut to 0
   bool atEnd;    // the stream starts at the end
 };
@@ -99,7 +100,7 @@ TEST_P(HostStreamModeTest, ModeGivesAccessPositionAndFlags) {
   ASSERT_EQ(added.size(), 1u);
   const int flags = descriptorFlags(*added.begin());
   EXPECT_EQ(flags & O_ACCMODE, c.access);
-  EXPECT_EQ((flags & O_APPEND) != 0, c.append);
+  EXPECT_EQ(flags & (O_APPEND | O_TRUNC), 0) << "app acts once at open, trunc once the sharing claim holds";
   EXPECT_NE(flags & O_CLOEXEC, 0);
   EXPECT_EQ(dynamic_cast<IHostFileStream&>(*stream).otherMode(), 0x55);
 
@@ -121,26 +122,26 @@ TEST_P(HostStreamModeTest, ModeGivesAccessPositionAndFlags) {
   } else {
     stream->doWrite("X", 1);
     const std::string kept = c.truncate ? "" : before;
-    EXPECT_EQ(readWholeFile(fFile), c.append ? kept + "X" : "X" + kept.substr(std::min<size_t>(1, kept.size())));
+    EXPECT_EQ(readWholeFile(fFile), "X" + kept.substr(std::min<size_t>(1, kept.size()))); // app too: where the stream stands
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, HostStreamModeTest,
-    ::testing::Values(ModeCase{"in", kIn, O_RDONLY, false, false, false},
-                      ModeCase{"out", kOut, O_WRONLY, false, false, false},
-                      ModeCase{"inOut", kIn | kOut, O_RDWR, false, false, false},
-                      ModeCase{"app", kApp, O_WRONLY, true, false, true},
-                      ModeCase{"outApp", kOut | kApp, O_WRONLY, true, false, true},
-                      ModeCase{"inApp", kIn | kApp, O_RDWR, true, false, true},
-                      ModeCase{"inAte", kIn | kAte, O_RDONLY, false, false, true},
-                      ModeCase{"outAte", kOut | kAte, O_WRONLY, false, false, true},
-                      ModeCase{"outTrunc", kOut | kTrunc, O_WRONLY, false, true, false},
-                      ModeCase{"trunc", kTrunc, O_WRONLY, false, true, false},
-                      ModeCase{"inTrunc", kIn | kTrunc, O_RDWR, false, true, false},
-                      ModeCase{"appTrunc", kApp | kTrunc, O_WRONLY, true, true, true},
+    ::testing::Values(ModeCase{"in", kIn, O_RDONLY, false, false},
+                      ModeCase{"out", kOut, O_WRONLY, false, false},
+                      ModeCase{"inOut", kIn | kOut, O_RDWR, false, false},
+                      ModeCase{"app", kApp, O_WRONLY, false, true},
+                      ModeCase{"outApp", kOut | kApp, O_WRONLY, false, true},
+                      ModeCase{"inApp", kIn | kApp, O_RDWR, false, true},
+                      ModeCase{"inAte", kIn | kAte, O_RDONLY, false, true},
+                      ModeCase{"outAte", kOut | kAte, O_WRONLY, false, true},
+                      ModeCase{"outTrunc", kOut | kTrunc, O_WRONLY, true, false},
+                      ModeCase{"trunc", kTrunc, O_WRONLY, true, false},
+                      ModeCase{"inTrunc", kIn | kTrunc, O_RDWR, true, false},
+                      ModeCase{"appTrunc", kApp | kTrunc, O_WRONLY, true, true},
                       ModeCase{"inOutWithIgnoredBits", kIn | kOut | kBin | kNoCreate | kNoReplace, O_RDWR, false,
-                               false, false}),
+                               false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class HostStreamBadModeTest : public HostStreamTest, public ::testing::WithParamInterface<int> {};
@@ -294,6 +295,134 @@ TEST_F(HostStreamTest, DeletingAnOpenStreamReleasesTheDescriptor) {
   }
   EXPECT_EQ(openDescriptorCount(), descriptors);
   EXPECT_EQ(readWholeFile(fFile), "data");
+}
+
+// --- the byte-stream contract, kept by the host stream and the tests' in-memory one -----
+
+// A file with `content`, a stream on it with `mode`, and the file's bytes.
+struct IHostSide {
+  ITempDir fDir;
+  std::string fPath = fDir.path("contract");
+  std::unique_ptr<IFSFileStream> make(const std::string& content, int mode) {
+    writeWholeFile(fPath, content);
+    return std::unique_ptr<IFSFileStream>(IFile(fPath).getRecord()->createStream(mode, 0));
+  }
+  std::string bytes() const { return readWholeFile(fPath); }
+};
+
+struct IMemorySide {
+  std::shared_ptr<IMemoryFile> fFile;
+  IFile fObject;
+  std::unique_ptr<IFSFileStream> make(const std::string& content, int mode) {
+    fObject = memoryFile(fFile, content);
+    return std::unique_ptr<IFSFileStream>(fObject.getRecord()->createStream(mode, 0));
+  }
+  std::string bytes() const { return fFile->fData; }
+};
+
+template <class ISide>
+class ByteStreamContract : public ::testing::Test {
+protected:
+  ISide fSide;
+};
+
+using ISides = ::testing::Types<IHostSide, IMemorySide>;
+TYPED_TEST_SUITE(ByteStreamContract, ISides);
+
+TYPED_TEST(ByteStreamContract, ReadsAndWritesAtOnePositionThatSeeksMoveInEachDirection) {
+  auto s = this->fSide.make("", kIn | kOut);
+  s->doWrite("hello world", 11);
+  EXPECT_EQ(s->doSeek(0, IFSFileStream::cur), 11);
+  EXPECT_EQ(s->doSeek(0, IFSFileStream::beg), 0);
+  char buffer[16] = {};
+  ASSERT_EQ(s->doRead(buffer, 5), 5);
+  EXPECT_EQ(std::string(buffer, 5), "hello");
+  EXPECT_EQ(s->doSeek(-5, IFSFileStream::end), 6);
+  s->doWrite("W", 1);
+  EXPECT_EQ(s->doSeek(-2, IFSFileStream::cur), 5);
+  ASSERT_EQ(s->doRead(buffer, 16), 6);
+  EXPECT_EQ(std::string(buffer, 6), " World");
+  EXPECT_EQ(s->doRead(buffer, 16), 0);
+  EXPECT_EQ(s->endOfFile(), 11);
+  EXPECT_EQ(this->fSide.bytes(), "hello World");
+}
+
+TYPED_TEST(ByteStreamContract, ASeekBeforeTheStartIsEinvalAndKeepsThePosition) {
+  auto s = this->fSide.make("0123456789", kIn);
+  EXPECT_EQ(s->doSeek(3, IFSFileStream::beg), 3);
+  EXPECT_EQ(errorOf([&] { s->doSeek(-1, IFSFileStream::beg); }), EINVAL);
+  EXPECT_EQ(errorOf([&] { s->doSeek(-4, IFSFileStream::cur); }), EINVAL);
+  EXPECT_EQ(errorOf([&] { s->doSeek(-11, IFSFileStream::end); }), EINVAL);
+  EXPECT_EQ(s->doSeek(0, IFSFileStream::cur), 3);
+  EXPECT_EQ(s->doSeek(20, IFSFileStream::beg), 20); // past the end is allowed
+}
+
+TYPED_TEST(ByteStreamContract, SetEndOfFileCutsAndExtendsWithZerosLeavingThePosition) {
+  auto s = this->fSide.make("0123456789", kIn | kOut);
+  s->doSeek(7, IFSFileStream::beg);
+  s->setEndOfFile(4);
+  EXPECT_EQ(s->endOfFile(), 4);
+  s->setEndOfFile(6);
+  EXPECT_EQ(this->fSide.bytes(), std::string("0123\0\0", 6));
+  EXPECT_EQ(s->doSeek(0, IFSFileStream::cur), 7);
+}
+
+struct IModePlacement {
+  int fMode;
+  IFileSize fStart;
+  const char* fAfterWrite; // "X" written at the start, then "Y" at 1
+};
+
+// ate and app place the stream at the end once; trunc empties the file; a
+// write after a seek lands where the stream stands, in app mode too.
+TYPED_TEST(ByteStreamContract, ModesPlaceTheStreamOnceAndWritesLandWhereItStands) {
+  for (const IModePlacement& c : {IModePlacement{kOut, 0, "XY23"}, IModePlacement{kOut | kAte, 4, "XY23"},
+                                  IModePlacement{kApp, 4, "XY23"}, IModePlacement{kIn | kApp, 4, "XY23"},
+                                  IModePlacement{kOut | kTrunc, 0, "XY"}, IModePlacement{kApp | kTrunc, 0, "XY"}}) {
+    SCOPED_TRACE("mode " + std::to_string(c.fMode));
+    auto s = this->fSide.make("0123", c.fMode);
+    EXPECT_EQ(s->doSeek(0, IFSFileStream::cur), c.fStart);
+    s->doSeek(0, IFSFileStream::beg);
+    s->doWrite("X", 1);
+    s->doWrite("Y", 1);
+    EXPECT_EQ(this->fSide.bytes(), c.fAfterWrite);
+  }
+}
+
+TYPED_TEST(ByteStreamContract, AStreamDoesOnlyWhatItsModeAsks) {
+  char buffer[4];
+  EXPECT_EQ(errorOf([&] { this->fSide.make("abc", kOut)->doRead(buffer, 1); }), EBADF);
+  EXPECT_EQ(errorOf([&] { this->fSide.make("abc", kIn)->doWrite("x", 1); }), EBADF);
+  EXPECT_EQ(this->fSide.bytes(), "abc");
+}
+
+TYPED_TEST(ByteStreamContract, CloseReleasesTheFileAndASecondCloseDoesNothing) {
+  auto s = this->fSide.make("abc", kIn | kOut);
+  s->close();
+  EXPECT_NO_THROW(s->close());
+  char buffer[4];
+  EXPECT_ANY_THROW(s->doRead(buffer, 1));
+  EXPECT_ANY_THROW(s->doWrite("x", 1));
+  EXPECT_EQ(this->fSide.bytes(), "abc");
+}
+
+// --- replacing ---------------------------------------------------------------------
+
+// kReplaceExisting only finds the file: its first stream cuts it, once that
+// stream's claim holds, and later streams open what is there.
+TEST_F(HostStreamTest, AReplacementIsCutByItsFirstStreamOnly) {
+  writeWholeFile(fFile, "old bytes");
+  const IFile replaced(fFile, IFileSystemEntity::kReplaceExisting);
+  EXPECT_EQ(readWholeFile(fFile), "old bytes");
+  {
+    std::unique_ptr<IFSFileStream> first(replaced.getRecord()->createStream(kIn, kIn | kOut));
+    EXPECT_EQ(first->endOfFile(), 0);
+    char buffer[4];
+    EXPECT_EQ(first->doRead(buffer, 4), 0);
+  }
+  writeWholeFile(fFile, "new");
+  std::unique_ptr<IFSFileStream> second(replaced.getRecord()->createStream(kIn, kIn | kOut));
+  EXPECT_EQ(second->endOfFile(), 3);
 }
 
 // --- real failures ------------------------------------------------------------

@@ -107,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RuleCase{"createOnlyMissing", IFileSystemEntity::kCreateOnly, false, 0, ""},
                       RuleCase{"createOnlyPresent", IFileSystemEntity::kCreateOnly, true, EEXIST, "old"},
                       RuleCase{"replaceMissing", IFileSystemEntity::kReplaceExisting, false, 0, ""},
-                      RuleCase{"replacePresent", IFileSystemEntity::kReplaceExisting, true, 0, ""}),
+                      RuleCase{"replacePresent", IFileSystemEntity::kReplaceExisting, true, 0, "old"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class IFileEveryRuleTest : public ::testing::TestWithParam<ECreateFlags> {

@@ -7,6 +7,7 @@
 #include "errorof.hpp"
 #include "iexcept.hpp"
 #include "ifilestr.hpp"
+#include "posix.hpp"
 #include "tempdir.hpp"
 
 #include <gtest/gtest.h>
@@ -17,9 +18,12 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
+#include <optional>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -207,6 +211,166 @@ INSTANTIATE_TEST_SUITE_P(
                       IRefusal{"MissingFolderCreatedOnly", "missing", ios::out | ios::trunc | ios::noreplace, ENOENT},
                       IRefusal{"MissingFolderAppended", "missing", ios::out | ios::app, ENOENT}),
     [](const auto& info) { return std::string(info.param.fName); });
+
+// --- a trunc that is refused cuts nothing --------------------------------------------
+
+// What holds the refusal in place for one row, and the file whose bytes must stay.
+struct IArranged {
+  std::shared_ptr<void> fHold;
+  std::string fKept;
+  bool fNoDescriptorsLeft = false; // the opens run with no descriptor to spare
+};
+
+// A child process that holds `path` open for reading, granting reading and
+// writing, until the parent lets it go.
+class IChildReader {
+public:
+  explicit IChildReader(const std::string& path) {
+    int ready[2], release[2];
+    if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(release, O_CLOEXEC) != 0)
+      throw std::runtime_error("pipe failed");
+    fPid = ::fork();
+    if (fPid == 0) {
+      ::close(release[1]); // or the read below never sees the end
+      int code = 0;
+      try {
+        IFileIOStream reader(path, ios::in, ios::in | ios::out);
+        char byte = 'r';
+        if (::write(ready[1], &byte, 1) != 1 || ::read(release[0], &byte, 1) < 0)
+          code = 2;
+      } catch (...) {
+        code = 1;
+      }
+      ::_exit(code);
+    }
+    char byte;
+    const bool started = fPid > 0 && ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    ::close(ready[1]);
+    ::close(release[0]);
+    fRelease = release[1];
+    if (!started)
+      throw std::runtime_error("the child did not open the file");
+  }
+  ~IChildReader() {
+    ::close(fRelease);
+    int status = 0;
+    ::waitpid(fPid, &status, 0);
+  }
+
+private:
+  pid_t fPid = -1;
+  int fRelease = -1;
+};
+
+// The lock calls fail as on a file system without open file description locks.
+class INoLocks {
+public:
+  INoLocks() {
+    IHostCalls::current().fcntl = [](int, int, struct flock*) {
+      errno = ENOLCK;
+      return -1;
+    };
+  }
+  ~INoLocks() { IHostCalls::current() = IHostCalls::system(); }
+};
+
+struct ITruncRefusal {
+  const char* fName;
+  int fError;
+  IArranged (*fArrange)(const std::string& path);
+};
+
+class TruncRefused : public ::testing::TestWithParam<ITruncRefusal> {};
+
+// The file was located, by path or as a replacement, before the open was
+// refused: whatever refused it, the bytes stay as they were.
+TEST_P(TruncRefused, TheFileKeepsItsBytes) {
+  const ITruncRefusal& c = GetParam();
+  ITempDir dir;
+  const std::string path = dir.path("f");
+  const std::string kept = "kept bytes";
+  writeWholeFile(path, kept);
+  const IFile replaced(IText(path), IFileSystemEntity::kReplaceExisting);
+  const int descriptors = openDescriptorCount();
+  IArranged arranged = c.fArrange(path);
+  int byPath = 0, byFile = 0, both = 0;
+  {
+    std::optional<IResourceLimit> limit;
+    if (arranged.fNoDescriptorsLeft)
+      limit.emplace(RLIMIT_NOFILE, static_cast<rlim_t>(nextDescriptor()));
+    byPath = errorOf([&] { IFileIOStream s(path, ios::out | ios::trunc, 0); });
+    byFile = errorOf([&] { IFileIOStream s(replaced, ios::out, 0); });
+    both = errorOf([&] { IFileIOStream s(path, ios::in | ios::out | ios::trunc, 0); });
+  }
+  arranged.fHold.reset();
+  EXPECT_EQ(byPath, c.fError);
+  EXPECT_EQ(byFile, c.fError);
+  EXPECT_EQ(both, c.fError);
+  EXPECT_EQ(readWholeFile(arranged.fKept.empty() ? path : arranged.fKept), kept);
+  EXPECT_EQ(openDescriptorCount(), descriptors);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, TruncRefused,
+    ::testing::Values(
+        ITruncRefusal{"SharingInThisProcess", EBUSY,
+                      [](const std::string& path) {
+                        return IArranged{std::make_shared<IFileIOStream>(path, ios::in, ios::in | ios::out), {}};
+                      }},
+        ITruncRefusal{"SharingWithAnotherProcess", EBUSY,
+                      [](const std::string& path) { return IArranged{std::make_shared<IChildReader>(path), {}}; }},
+        ITruncRefusal{"ADirectoryInItsPlace", EISDIR,
+                      [](const std::string& path) {
+                        if (::rename(path.c_str(), (path + ".moved").c_str()) != 0 || ::mkdir(path.c_str(), 0755) != 0)
+                          throw std::runtime_error("cannot put a folder in the file's place");
+                        return IArranged{nullptr, path + ".moved"};
+                      }},
+        ITruncRefusal{"OutOfDescriptors", EMFILE,
+                      [](const std::string&) { return IArranged{nullptr, {}, true}; }},
+        ITruncRefusal{"NoLocksOnTheFileSystem", ENOLCK,
+                      [](const std::string&) { return IArranged{std::make_shared<INoLocks>(), {}}; }}),
+    [](const auto& info) { return std::string(info.param.fName); });
+
+// --- opens that must not block -----------------------------------------------------------
+
+// The file is opened once, as open(2) opens it: a FIFO opened for reading and
+// writing does not wait for a partner, and trunc leaves it and a device alone.
+TEST(NoBlock, FifoAndDeviceOpenWithTruncAtOnce) {
+  ITempDir dir;
+  const std::string pipe = dir.path("pipe");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  ::alarm(20); // a blocked open ends the test instead of hanging it
+  {
+    IFileIOStream fifo(pipe, ios::in | ios::out | ios::trunc, 0);
+    fifo << "through\n";
+    fifo.flush();
+    std::string word;
+    fifo >> word;
+    EXPECT_EQ(word, "through");
+    IFileIOStream null("/dev/null", ios::out | ios::trunc, 0);
+    null << "gone";
+    null.flush();
+    EXPECT_TRUE(null.good());
+    const IFile replaced(IText(pipe), IFileSystemEntity::kReplaceExisting);
+    IFileIOStream again(replaced, ios::in | ios::out, 0);
+  }
+  ::alarm(0);
+}
+
+// --- app ------------------------------------------------------------------------------------
+
+// app places the stream at the end once; a write after a seek lands there.
+TEST(Append, ASeekAndAWriteOverwriteAtThePosition) {
+  ITempDir dir;
+  writeWholeFile(dir.path("f"), "0123456789");
+  IFileIOStream s(dir.path("f"), ios::app, 0);
+  s << "ab";
+  s.seekp(2);
+  s << "XY";
+  s.close();
+  EXPECT_EQ(readWholeFile(dir.path("f")), "01XY456789ab");
+}
 
 // --- a file that reaches its size limit part-way through a write ---------------------
 

@@ -14,6 +14,7 @@ add_dependencies(exports_test kelfile)
 add_executable(module_load_test
   ${CMAKE_CURRENT_SOURCE_DIR}/shared/module_load_test.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/support/tempdir.cpp)
+kel_target(module_load_test)
 target_include_directories(module_load_test PRIVATE
   ${CMAKE_CURRENT_SOURCE_DIR}/support ${PROJECT_SOURCE_DIR}/module)
 target_link_libraries(module_load_test PRIVATE kelbase kelrt GTest::gtest_main ${CMAKE_DL_LIBS})

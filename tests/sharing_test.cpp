@@ -328,11 +328,14 @@ TEST_F(SharingTest, ManyWritersAndReadersShareUntilTheLastCloses) {
   EXPECT_EQ(tryOpen(fFile, ios::in | ios::out, 0), kOpens);
 }
 
+// The replacement is cut by the first stream on the file object, once that
+// stream's own claim holds.
 TEST_F(SharingTest, IFileReplaceIsAWriteAndKeepsTheBytesWhenRefused) {
+  const IFile replaced(fFile, IFileSystemEntity::kReplaceExisting);
   {
     IFileIOStream reader(fFile, ios::in, ios::in);
     try {
-      IFile replaced(fFile, IFileSystemEntity::kReplaceExisting);
+      IFileIOStream writer(replaced, ios::out, ios::in | ios::out);
       ADD_FAILURE() << "the file was replaced while a stream denied writing";
     } catch (const IAccessError& error) {
       EXPECT_TRUE(isSharingViolation(error, fFile));
@@ -340,7 +343,7 @@ TEST_F(SharingTest, IFileReplaceIsAWriteAndKeepsTheBytesWhenRefused) {
     EXPECT_EQ(readWholeFile(fFile), "kept bytes");
   }
   IFileIOStream sharing(fFile, ios::in, ios::in | ios::out);
-  IFile replaced(fFile, IFileSystemEntity::kReplaceExisting);
+  IFileIOStream writer(replaced, ios::out, ios::in | ios::out);
   EXPECT_EQ(readWholeFile(fFile), "");
 }
 

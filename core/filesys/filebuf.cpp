@@ -260,16 +260,6 @@ void IFSFileBuf::syncout() {
     fFilePosition += static_cast<IFileSize>(count);
   }
   setp(nullptr, nullptr);
-  // The put area is gone first, so a failure here never writes the bytes twice.
-  if (count != 0 && (fMode & ios::app)) [[unlikely]]
-    appended();
-}
-
-void IFSFileBuf::appended() {
-  // An appending stream writes at the file's end, wherever it stood: the
-  // position is learnt from the stream, so that position() stays true.
-  if (fSeekable)
-    fFilePosition = fByteStream->doSeek(0, IFSFileStream::cur);
 }
 
 void IFSFileBuf::syncin() {

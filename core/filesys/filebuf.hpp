@@ -65,7 +65,6 @@ private:
   void syncin();
   void dropGetArea();
   int overflowBesideInput(int c);
-  [[gnu::noinline]] void appended();
   char* bufferEnd() const { return fBuffer.get() + fBufferSize + kPutBackSize; }
 
   // Layouts of the array, by offset from fBuffer (over a stream with

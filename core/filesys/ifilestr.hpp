@@ -7,7 +7,7 @@
 //   data >> name >> score;
 //
 // The open mode is the classic ios::open_mode bits: in, out, ate (start at the
-// end), app (every write at the end), trunc (cut to 0 bytes), nocreate (the
+// end), app (write, starting at the end), trunc (cut to 0 bytes), nocreate (the
 // file must exist), noreplace (the file must not exist, with trunc), bin.
 //
 // The sharing mode says what others may do with the file while this stream

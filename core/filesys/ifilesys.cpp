@@ -1,29 +1,9 @@
-// The file-system objects: shared ownership of a record, and finding a file by path.
+// The file-system objects: shared ownership of a record.
 #include "ifilesys.hpp"
 
-#include "hostrec.hpp"
 #include "iexcept.hpp"
 
 #include <utility>
-
-namespace {
-
-std::shared_ptr<IFSRecord> recordFor(const IText& path, IFileSystemEntity::ECreateFlags rule,
-                                     const ICompoundNameParser& parser, int permissions = 0666) {
-  switch (rule) {
-  case IFileSystemEntity::kMustExist:
-  case IFileSystemEntity::kCreateIfNeeded:
-  case IFileSystemEntity::kCreateOnly:
-  case IFileSystemEntity::kReplaceExisting:
-    break;
-  default:
-    throw IInvalidParameter("the creation rule " + std::to_string(static_cast<int>(rule)) +
-                            " is none of kMustExist, kCreateIfNeeded, kCreateOnly, kReplaceExisting");
-  }
-  return IHostFileRecord::locate(parser.fullPath(path), rule, permissions);
-}
-
-} // namespace
 
 IFileSystemEntity::IFileSystemEntity() : fRecord(nullptr) {}
 
@@ -41,11 +21,7 @@ void IFileSystemEntity::invalidRecord() const {
 IFile::IFile() = default;
 IFile::IFile(const IFile&) = default;
 
-IFile::IFile(const IText& path, ECreateFlags rule, const ICompoundNameParser& parser)
-    : IFileSystemEntity(recordFor(path, rule, parser)) {}
-
-IFile::IFile(const IText& path, ECreateFlags rule, int permissions, const ICompoundNameParser& parser)
-    : IFileSystemEntity(recordFor(path, rule, parser, permissions)) {}
+// IFile's path constructors are the host's: core/host/hostrec.cpp.
 
 IFile::IFile(std::shared_ptr<IFSFileRecord> record) : IFileSystemEntity(std::move(record)) {}
 

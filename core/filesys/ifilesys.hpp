@@ -1,8 +1,9 @@
 // File-system objects: IFileSystemEntity, and IFile, a copyable value that
 // names one file (or nothing). IDirectory and IVolume exist for their type.
 //
-// Making an IFile by path finds, creates or replaces the file on the spot;
-// the file object then opens streams on it:
+// Making an IFile by path finds or creates the file on the spot (a
+// replacement is cut by its first stream); the file object then opens
+// streams on it:
 //   IFile data("data.txt", IFile::kCreateIfNeeded);
 //   IFileIOStream s(data, ios::in | ios::out, 0);
 // Copies share one record; the record, not the file, dies with the last copy.
@@ -20,7 +21,7 @@ public:
     kMustExist = 0,       // the file must exist (ENOENT otherwise)
     kCreateIfNeeded = 1,  // an empty file is made when missing
     kCreateOnly = 2,      // the file must not exist (EEXIST); it is made, atomically
-    kReplaceExisting = 3  // made when missing, cut to 0 bytes when present
+    kReplaceExisting = 3  // made when missing; cut to 0 bytes by the first stream opened on it
   };
 
   virtual ~IFileSystemEntity();

@@ -68,15 +68,13 @@ std::ptrdiff_t IMemoryStream::doRead(void* buffer, int count) {
 
 void IMemoryStream::doWrite(const void* buffer, int count) {
   fFile->enter(calls::write(buffer, count));
-  if (fClosed || !(fMode & (kOut | kApp)))
+  if (fClosed || !(fMode & (kOut | kApp | kTrunc)))
     IThrowSystemError("write", "/memory/file", EBADF);
   if (!fFile->fCanSeek) {
     fFile->fOutput.append(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
     return;
   }
   std::string& data = fFile->fData;
-  if (fMode & kApp)
-    fPosition = static_cast<IFileSize>(data.size());
   if (static_cast<std::size_t>(fPosition) + static_cast<std::size_t>(count) > data.size())
     data.resize(static_cast<std::size_t>(fPosition) + static_cast<std::size_t>(count), '\0');
   std::memcpy(data.data() + fPosition, buffer, static_cast<std::size_t>(count));

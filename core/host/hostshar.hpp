@@ -24,7 +24,7 @@
 
 struct flock;
 
-class KELBASE_API IHostSharing {
+class IHostSharing {
 public:
   // Accesses, with the values of ios::in and ios::out.
   enum EAccess { kRead = 1, kWrite = 2, kReadWrite = kRead | kWrite };

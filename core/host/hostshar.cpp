@@ -3,6 +3,7 @@
 #include "hostshar.hpp"
 
 #include "iexcept.hpp"
+#include "posix.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -46,7 +47,9 @@ constexpr int kMaxAttempts = 200;
 constexpr long kFirstPauseMicros = 100;
 constexpr long kLongestPauseMicros = 10000;
 
-int systemLock(int descriptor, int command, struct flock* lock) { return ::fcntl(descriptor, command, lock); }
+int systemLock(int descriptor, int command, struct flock* lock) {
+  return IHostCalls::current().fcntl(descriptor, command, lock);
+}
 
 bool noSuchLocks(int error) { return error == ENOLCK || error == EINVAL || error == EOPNOTSUPP || error == ENOSYS; }
 

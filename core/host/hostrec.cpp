@@ -1,0 +1,114 @@
+// Finding a host file by its path and opening byte streams on it; the host's
+// part of IFile.
+#include "hostrec.hpp"
+
+#include "hoststrm.hpp"
+#include "iexcept.hpp"
+#include "posix.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace {
+
+// Looks the path up with stat(2), which needs no access to the file itself,
+// so a file that exists is found even when its permissions would refuse
+// reading or writing; those are checked when a stream is made. A failure reads
+// as the open it stands for.
+bool findExisting(const std::string& path) {
+  struct stat status;
+  const int error = IPosix::lookUp(path, status);
+  if (error == ENOENT) {
+    struct stat folder;
+    const std::string parent = path.substr(0, path.find_last_of('/') + 1);
+    if (IPosix::lookUp(parent, folder) == 0 && S_ISDIR(folder.st_mode))
+      return false;
+  }
+  if (error != 0)
+    IPosix::fail("open", path, error);
+  if (S_ISDIR(status.st_mode))
+    IPosix::fail("open", path, EISDIR);
+  return true;
+}
+
+// Makes a new file; false when one exists already (EEXIST). O_EXCL makes sure
+// that an existing file, a FIFO among them, is never opened here.
+bool createNew(const std::string& path, int permissions) {
+  IDescriptor made;
+  const int error = IPosix::tryOpen(path, O_WRONLY | O_CREAT | O_EXCL, static_cast<mode_t>(permissions), made);
+  if (error == EEXIST)
+    return false;
+  if (error != 0)
+    IPosix::fail("create", path, error);
+  made.close(path);
+  return true;
+}
+
+} // namespace
+
+IHostFileRecord::IHostFileRecord(std::string path) : fPath(std::move(path)) {
+  if (fPath.empty() || fPath.front() != '/')
+    throw IInvalidParameter("the host file record needs an absolute path, not '" + fPath + "'");
+}
+
+IHostFileRecord::~IHostFileRecord() = default;
+
+std::shared_ptr<IHostFileRecord> IHostFileRecord::locate(const IText& text, IFileSystemEntity::ECreateFlags rule,
+                                                         int permissions) {
+  auto record = std::make_shared<IHostFileRecord>(text.str());
+  const std::string& path = record->fPath;
+  switch (rule) {
+  case IFileSystemEntity::kMustExist:
+    if (!findExisting(path))
+      IPosix::fail("open", path, ENOENT);
+    break;
+  case IFileSystemEntity::kCreateIfNeeded:
+    // A file that appears in between is opened, not refused.
+    if (!findExisting(path) && !createNew(path, permissions))
+      findExisting(path);
+    break;
+  case IFileSystemEntity::kCreateOnly:
+    if (!createNew(path, permissions)) {
+      struct stat status;
+      if (IPosix::lookUp(path, status) == 0 && S_ISDIR(status.st_mode))
+        IPosix::fail("create", path, EISDIR);
+      IPosix::fail("create", path, EEXIST);
+    }
+    break;
+  case IFileSystemEntity::kReplaceExisting:
+    // An existing file is cut by its first stream; a new one is empty.
+    record->fReplacePending = findExisting(path) || !createNew(path, permissions);
+    break;
+  default:
+    throw IInvalidParameter("the creation rule " + std::to_string(static_cast<int>(rule)) +
+                            " is none of kMustExist, kCreateIfNeeded, kCreateOnly, kReplaceExisting");
+  }
+  return record;
+}
+
+IText IHostFileRecord::path() const { return IText(fPath); }
+
+IFSFileStream* IHostFileRecord::createStream(int myMode, int otherMode) const {
+  return openStream(myMode, otherMode).release();
+}
+
+std::unique_ptr<IHostFileStream> IHostFileRecord::openStream(int myMode, int otherMode) const {
+  // Taken, not read, so that of two streams opened at once only one cuts;
+  // a refused open leaves the cut to the next.
+  const bool replace = fReplacePending.exchange(false);
+  try {
+    return IHostFileStream::open(fPath, replace ? myMode | IOpenMode::kTrunc : myMode, otherMode);
+  } catch (...) {
+    if (replace)
+      fReplacePending = true;
+    throw;
+  }
+}
+
+// The host's part of the file objects: a file named by a path is a host file.
+IFile::IFile(const IText& path, ECreateFlags rule, const ICompoundNameParser& parser)
+    : IFileSystemEntity(IHostFileRecord::locate(parser.fullPath(path), rule)) {}
+
+IFile::IFile(const IText& path, ECreateFlags rule, int permissions, const ICompoundNameParser& parser)
+    : IFileSystemEntity(IHostFileRecord::locate(parser.fullPath(path), rule, permissions)) {}

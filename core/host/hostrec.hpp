@@ -1,0 +1,41 @@
+// IHostFileRecord: the record of a file named by an absolute host path.
+#pragma once
+
+#include "ifilesys.hpp"
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+class IHostFileStream;
+
+class IHostFileRecord : public IFSFileRecord {
+public:
+  // `path` must be absolute (IInvalidParameter otherwise). Nothing is checked
+  // on the disk: locate() is the way to a record of a file that exists.
+  explicit IHostFileRecord(std::string path);
+  ~IHostFileRecord() override;
+
+  // Finds, creates or refuses the file at the absolute `path` as `rule` says,
+  // and returns its record. A directory, a missing folder on the way and a
+  // folder that is a file are refused with an IAccessError that says so. New
+  // files get `permissions` less the umask. An existing file is looked up, never
+  // opened, so nothing here can block or change it. kReplaceExisting leaves
+  // the cut of an existing file to the first stream opened on the record,
+  // which makes it as trunc does: once that stream's own sharing claim holds.
+  static std::shared_ptr<IHostFileRecord> locate(const IText& path, IFileSystemEntity::ECreateFlags rule,
+                                                 int permissions = 0666);
+
+  IText path() const override;
+
+  // Never creates the file: a file that vanished since is ENOENT. See
+  // IHostFileStream::open for the modes and the sharing rules; while a
+  // replacement is pending, the mode has trunc added.
+  IFSFileStream* createStream(int myMode, int otherMode) const override;
+  // The same, typed.
+  std::unique_ptr<IHostFileStream> openStream(int myMode, int otherMode) const;
+
+private:
+  std::string fPath;
+  mutable std::atomic<bool> fReplacePending{false}; // kReplaceExisting found the file and no stream has cut it yet
+};
