@@ -515,9 +515,11 @@ TEST_F(SharingTest, ThreadsOpeningExclusivelyAtOnceHaveOneWinner) {
 }
 
 // A rival claim made at each lock call of a claim in turn: the first call,
-// the second, ... until the claim makes fewer calls than that. The rival runs on
-// its own thread; the claim goes on once the rival has finished or has seen a
-// lock of the claim (then it backs off and tries again later).
+// the second, ... until the claim makes fewer calls than that. The rival is
+// another process, as claims of one process are settled in memory with no
+// lock call between them. The claim goes on once the rival has finished or
+// has seen a lock of the claim (then it backs off and tries again later);
+// both hold what they won until both are done.
 class IInterleaving {
 public:
   static int claimLock(int fd, int command, struct flock* lock) {
@@ -527,26 +529,35 @@ public:
   }
   static int rivalLock(int fd, int command, struct flock* lock) {
     const int result = ::fcntl(fd, command, lock);
-    if (command == F_OFD_GETLK && result == 0 && lock->l_type != F_UNLCK)
-      fActive->rivalWaits();
+    if (command == F_OFD_GETLK && result == 0 && lock->l_type != F_UNLCK && !fActive->fToldWaiting) {
+      fActive->fToldWaiting = true;
+      fActive->fRivalSelf->ready('s');
+    }
     return result;
   }
 
   IInterleaving(const std::string& path, const IOpening& claim, const IOpening& rival, int stopAt)
-      : fPath(path), fClaim(claim), fRival(rival), fStopAt(stopAt) {
+      : fPath(path), fClaim(claim), fRivalOpening(rival), fStopAt(stopAt) {
     fActive = this;
   }
   ~IInterleaving() { fActive = nullptr; }
 
-  // Runs both; whether each got its markers.
+  // Runs both; whether each got its claim.
   std::pair<bool, bool> run() {
     const int fd = openFor(fClaim);
-    const bool won = claims(fd, fClaim, &claimLock);
-    if (fRivalThread.joinable())
-      fRivalThread.join();
+    bool won, rivalWon = false;
+    {
+      IHostSharing held;
+      won = claims(fd, fClaim, &claimLock, held);
+      if (fRival) {
+        const char report = fFirstReport == 's' ? fRival->waitReady() : fFirstReport;
+        EXPECT_TRUE(report == 'w' || report == 'l') << "the rival reported " << int(report);
+        rivalWon = report == 'w';
+        EXPECT_EQ(fRival->finish(), 0);
+      }
+    }
     ::close(fd);
-    ::close(fRivalDescriptor);
-    return {won, fRivalWon};
+    return {won, rivalWon};
   }
   int calls() const { return fCalls; }
 
@@ -559,9 +570,9 @@ private:
                                                                 : O_RDWR;
     return ::open(fPath.c_str(), access | O_CLOEXEC);
   }
-  bool claims(int fd, const IOpening& opening, IHostSharing::ILockCall call) {
+  bool claims(int fd, const IOpening& opening, IHostSharing::ILockCall call, IHostSharing& held) {
     try {
-      IHostSharing::claim(fd, fPath, opening.fMode, opening.fShare, call);
+      held = IHostSharing::claim(fd, fPath, opening.fMode, opening.fShare, call);
       return true;
     } catch (const IAccessError& error) {
       EXPECT_TRUE(isSharingViolation(error, fPath));
@@ -569,32 +580,27 @@ private:
     }
   }
   void startRival() {
-    fRivalDescriptor = openFor(fRival);
-    fRivalThread = std::thread([this] {
-      fRivalWon = claims(fRivalDescriptor, fRival, &rivalLock);
-      rivalWaits();
+    fRival = std::make_unique<IChild>([this](IChild& self) {
+      fRivalSelf = &self;
+      IHostSharing held;
+      const bool won = claims(openFor(fRivalOpening), fRivalOpening, &rivalLock, held);
+      self.ready(won ? 'w' : 'l');
+      self.waitForGo();
+      return 0;
     });
-    std::unique_lock<std::mutex> lock(fMutex);
-    fChanged.wait(lock, [this] { return fRivalWaiting; });
-  }
-  void rivalWaits() {
-    std::lock_guard<std::mutex> lock(fMutex);
-    fRivalWaiting = true;
-    fChanged.notify_all();
+    fFirstReport = fRival->waitReady();
   }
 
   static inline IInterleaving* fActive = nullptr;
 
   std::string fPath;
-  IOpening fClaim, fRival;
+  IOpening fClaim, fRivalOpening;
   int fStopAt;
   int fCalls = 0;
-  int fRivalDescriptor = -1;
-  std::thread fRivalThread;
-  bool fRivalWon = false;
-  std::mutex fMutex;
-  std::condition_variable fChanged;
-  bool fRivalWaiting = false;
+  std::unique_ptr<IChild> fRival;
+  char fFirstReport = 0;
+  IChild* fRivalSelf = nullptr; // in the rival
+  bool fToldWaiting = false;    // in the rival
 };
 
 struct IPair {

@@ -86,7 +86,7 @@ std::unique_ptr<IHostFileStream> IHostFileStream::open(const std::string& path, 
   if (S_ISREG(status.st_mode)) {
     const int access = (accessMode != O_WRONLY ? IHostSharing::kRead : 0) |
                        (accessMode != O_RDONLY || truncate ? IHostSharing::kWrite : 0);
-    stream->fSharing = IHostSharing::claim(fd, path, access, otherMode);
+    stream->fSharing = IHostSharing::claim(fd, path, access, otherMode, nullptr, &status);
     if (truncate && status.st_size > 0)
       stream->setEndOfFile(0);
   }
