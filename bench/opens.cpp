@@ -119,8 +119,7 @@ void addOpenBenchmarks() {
         ->Arg(2'000)
         ->Arg(10'000)
         ->Repetitions(1);
-  // The heap counts do not vary between runs, and opening ten thousand
-  // streams on one file is slow enough to need no second look.
+  // The heap counts do not vary between runs.
   addRun("memory", kOurs, memoryOurs)->Repetitions(1);
   addRun("memory", kStd, memoryStd)->Repetitions(1);
 }
