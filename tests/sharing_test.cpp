@@ -427,6 +427,113 @@ TEST_F(SharingTest, ForkedCopyNeitherLiftsNorKeepsTheParentsRules) {
   EXPECT_EQ(keeper.finish(), 0);
 }
 
+// Streams of one kind in one process share one lock on the file; when the
+// stream that holds it closes, one that stays open takes it over, and another
+// process stays out until the last of them closes.
+struct IHandOver {
+  const char* fName;
+  IOpening fKind, fClashing;
+};
+
+void PrintTo(const IHandOver& c, std::ostream* out) { *out << c.fName; }
+
+class SharingHandOverTest : public SharingTest, public ::testing::WithParamInterface<IHandOver> {};
+
+TEST_P(SharingHandOverTest, TheLockPassesToTheStreamsThatStayOpen) {
+  const IHandOver& c = GetParam();
+  const auto openedByAnotherProcess = [&] {
+    IChild child([&](IChild&) { return tryOpen(fFile, c.fClashing.fMode, c.fClashing.fShare) == kOpens ? 1 : 2; });
+    return child.reap() == 1;
+  };
+  std::vector<std::unique_ptr<IFileIOStream>> streams;
+  for (int i = 0; i < 3; ++i)
+    streams.push_back(std::make_unique<IFileIOStream>(fFile, c.fKind.fMode, c.fKind.fShare));
+  for (const std::size_t closing : {0u, 2u, 1u}) { // the first opened holds the lock
+    SCOPED_TRACE("closing stream " + std::to_string(closing));
+    EXPECT_FALSE(openedByAnotherProcess());
+    EXPECT_EQ(tryOpen(fFile, c.fClashing.fMode, c.fClashing.fShare), kRefused);
+    streams[closing]->close();
+  }
+  EXPECT_FALSE(isLocked(fFile));
+  EXPECT_TRUE(openedByAnotherProcess());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, SharingHandOverTest,
+    ::testing::Values(IHandOver{"readersDenyingWrites", {"", ios::in, ios::in}, {"", ios::out, ios::in | ios::out}},
+                      IHandOver{"writersDenyingReads", {"", ios::out, ios::out}, {"", ios::in, ios::in | ios::out}},
+                      IHandOver{"writersSharingAll", {"", ios::out, ios::in | ios::out}, {"", ios::in, ios::in}}),
+    [](const auto& info) { return std::string(info.param.fName); });
+
+// The same file under another name is the same file.
+TEST_F(SharingTest, AHardLinkIsTheSameFile) {
+  const std::string link = fDir.path("link");
+  ASSERT_EQ(::link(fFile.c_str(), link.c_str()), 0);
+  IFileIOStream holder(fFile, ios::in, ios::in);
+  EXPECT_EQ(tryOpen(link, ios::out, ios::in | ios::out), kRefused);
+  EXPECT_EQ(tryOpen(link, ios::in, ios::in | ios::out), kOpens);
+}
+
+// A child's own streams keep their rules of their own, whatever its parent
+// opened before the fork and closes after it.
+TEST_F(SharingTest, AChildsOwnStreamsOutliveTheParentsStreamOfTheirKind) {
+  auto stream = std::make_unique<IFileIOStream>(fFile, ios::in, ios::in);
+  IChild child([&](IChild& self) {
+    IFileIOStream own(fFile, ios::in, ios::in);
+    self.ready();
+    self.waitForGo();
+    return 0;
+  });
+  ASSERT_EQ(child.waitReady(), 'r');
+  stream.reset();
+  EXPECT_EQ(tryOpen(fFile, ios::out, ios::in | ios::out), kRefused) << "the child's stream lost its rules";
+  EXPECT_EQ(child.finish(), 0);
+  EXPECT_EQ(tryOpen(fFile, ios::out, ios::in | ios::out), kOpens);
+}
+
+// An open makes as many lock calls beside twenty holders in other processes as
+// beside one, and one beside streams of its own kind in its own process.
+int gLockCalls = 0;
+int countedLock(int fd, int command, struct flock* lock) {
+  ++gLockCalls;
+  return ::fcntl(fd, command, lock);
+}
+
+TEST_F(SharingTest, LockCallsOfAnOpenDoNotGrowWithTheHolders) {
+  for (const int access : {int(IHostSharing::kWrite), int(IHostSharing::kRead)}) {
+    SCOPED_TRACE(access == IHostSharing::kWrite ? "writer" : "reader");
+    const int flags = (access == IHostSharing::kWrite ? O_WRONLY : O_RDONLY) | O_CLOEXEC;
+    const int mode = access == IHostSharing::kWrite ? int(ios::out) : int(ios::in);
+    std::vector<std::unique_ptr<IChild>> holders;
+    for (const std::size_t count : {1u, 20u}) {
+      while (holders.size() < count) {
+        holders.push_back(std::make_unique<IChild>([&](IChild& self) {
+          IFileIOStream stream(fFile, mode, ios::in | ios::out);
+          self.ready();
+          self.waitForGo();
+          return 0;
+        }));
+        ASSERT_EQ(holders.back()->waitReady(), 'r');
+      }
+      const int fd = ::open(fFile.c_str(), flags);
+      ASSERT_GE(fd, 0);
+      gLockCalls = 0;
+      IHostSharing claim = IHostSharing::claim(fd, fFile, access, IHostSharing::kReadWrite, &countedLock);
+      EXPECT_EQ(gLockCalls, 3) << count << " holders"; // announce, look, hold
+      const int joining = ::open(fFile.c_str(), flags);
+      ASSERT_GE(joining, 0);
+      gLockCalls = 0;
+      IHostSharing::claim(joining, fFile, access, IHostSharing::kReadWrite, &countedLock).release();
+      EXPECT_EQ(gLockCalls, 1) << count << " holders"; // the look for foreign locks
+      ::close(joining);
+      claim.release();
+      ::close(fd);
+    }
+    for (auto& holder : holders)
+      EXPECT_EQ(holder->finish(), 0);
+  }
+}
+
 // --- racing opens -------------------------------------------------------------------
 
 struct IRace {
@@ -518,9 +625,11 @@ TEST_F(SharingTest, ThreadsOpeningExclusivelyAtOnceHaveOneWinner) {
 }
 
 // A rival claim made at each lock call of a claim in turn: the first call,
-// the second, ... until the claim makes fewer calls than that. The rival runs on
-// its own thread; the claim goes on once the rival has finished or has seen a
-// lock of the claim (then it backs off and tries again later).
+// the second, ... until the claim makes fewer calls than that. The rival is
+// another process, as claims of one process are settled in memory with no
+// lock call between them. The claim goes on once the rival has finished or
+// has seen a lock of the claim (then it backs off and tries again later);
+// both hold what they won until both are done.
 class IInterleaving {
 public:
   static int claimLock(int fd, int command, struct flock* lock) {
@@ -530,26 +639,35 @@ public:
   }
   static int rivalLock(int fd, int command, struct flock* lock) {
     const int result = ::fcntl(fd, command, lock);
-    if (command == F_OFD_GETLK && result == 0 && lock->l_type != F_UNLCK)
-      fActive->rivalWaits();
+    if (command == F_OFD_GETLK && result == 0 && lock->l_type != F_UNLCK && !fActive->fToldWaiting) {
+      fActive->fToldWaiting = true;
+      fActive->fRivalSelf->ready('s');
+    }
     return result;
   }
 
   IInterleaving(const std::string& path, const IOpening& claim, const IOpening& rival, int stopAt)
-      : fPath(path), fClaim(claim), fRival(rival), fStopAt(stopAt) {
+      : fPath(path), fClaim(claim), fRivalOpening(rival), fStopAt(stopAt) {
     fActive = this;
   }
   ~IInterleaving() { fActive = nullptr; }
 
-  // Runs both; whether each got its markers.
+  // Runs both; whether each got its claim.
   std::pair<bool, bool> run() {
     const int fd = openFor(fClaim);
-    const bool won = claims(fd, fClaim, &claimLock);
-    if (fRivalThread.joinable())
-      fRivalThread.join();
+    bool won, rivalWon = false;
+    {
+      IHostSharing held;
+      won = claims(fd, fClaim, &claimLock, held);
+      if (fRival) {
+        const char report = fFirstReport == 's' ? fRival->waitReady() : fFirstReport;
+        EXPECT_TRUE(report == 'w' || report == 'l') << "the rival reported " << int(report);
+        rivalWon = report == 'w';
+        EXPECT_EQ(fRival->finish(), 0);
+      }
+    }
     ::close(fd);
-    ::close(fRivalDescriptor);
-    return {won, fRivalWon};
+    return {won, rivalWon};
   }
   int calls() const { return fCalls; }
 
@@ -562,9 +680,9 @@ private:
                                                                 : O_RDWR;
     return ::open(fPath.c_str(), access | O_CLOEXEC);
   }
-  bool claims(int fd, const IOpening& opening, IHostSharing::ILockCall call) {
+  bool claims(int fd, const IOpening& opening, IHostSharing::ILockCall call, IHostSharing& held) {
     try {
-      IHostSharing::claim(fd, fPath, opening.fMode, opening.fShare, call);
+      held = IHostSharing::claim(fd, fPath, opening.fMode, opening.fShare, call);
       return true;
     } catch (const IAccessError& error) {
       EXPECT_TRUE(isSharingViolation(error, fPath));
@@ -572,32 +690,27 @@ private:
     }
   }
   void startRival() {
-    fRivalDescriptor = openFor(fRival);
-    fRivalThread = std::thread([this] {
-      fRivalWon = claims(fRivalDescriptor, fRival, &rivalLock);
-      rivalWaits();
+    fRival = std::make_unique<IChild>([this](IChild& self) {
+      fRivalSelf = &self;
+      IHostSharing held;
+      const bool won = claims(openFor(fRivalOpening), fRivalOpening, &rivalLock, held);
+      self.ready(won ? 'w' : 'l');
+      self.waitForGo();
+      return 0;
     });
-    std::unique_lock<std::mutex> lock(fMutex);
-    fChanged.wait(lock, [this] { return fRivalWaiting; });
-  }
-  void rivalWaits() {
-    std::lock_guard<std::mutex> lock(fMutex);
-    fRivalWaiting = true;
-    fChanged.notify_all();
+    fFirstReport = fRival->waitReady();
   }
 
   static inline IInterleaving* fActive = nullptr;
 
   std::string fPath;
-  IOpening fClaim, fRival;
+  IOpening fClaim, fRivalOpening;
   int fStopAt;
   int fCalls = 0;
-  int fRivalDescriptor = -1;
-  std::thread fRivalThread;
-  bool fRivalWon = false;
-  std::mutex fMutex;
-  std::condition_variable fChanged;
-  bool fRivalWaiting = false;
+  std::unique_ptr<IChild> fRival;
+  char fFirstReport = 0;
+  IChild* fRivalSelf = nullptr; // in the rival
+  bool fToldWaiting = false;    // in the rival
 };
 
 struct IPair {

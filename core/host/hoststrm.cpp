@@ -38,7 +38,7 @@ std::unique_ptr<IHostFileStream> IHostFileStream::open(const std::string& path, 
   stream->fSeekable = S_ISREG(status.st_mode) || S_ISBLK(status.st_mode);
 
   if (S_ISREG(status.st_mode)) {
-    stream->fSharing = IHostSharing::claim(fd, path, access, otherMode);
+    stream->fSharing = IHostSharing::claim(fd, path, access, otherMode, nullptr, &status);
     // A cut to 0 of an empty file would only make ext4 flush it at close.
     if ((myMode & IOpenMode::kTrunc) && status.st_size > 0)
       IPosix::truncate(fd, 0, path);
