@@ -71,6 +71,11 @@ public:
         const ICompoundNameParser& parser = ICompoundNameParser());
   // Names `record`, shared by the copies of this object.
   explicit IFile(std::shared_ptr<IFSFileRecord> record);
+  // Names the file open on `descriptor`, which stays its owner's: streams
+  // read and write it as it was opened, whatever their open mode, and never
+  // close it. `*access`, when given, receives the ios::in and ios::out bits
+  // of that open. Throws IAccessError (EBADF) for a descriptor that is not open.
+  static IFile borrowing(int descriptor, int* access = nullptr);
   ~IFile() override;
 
   // Names the file that the argument names (or nothing), sharing its record.

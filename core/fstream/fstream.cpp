@@ -6,7 +6,6 @@
 // engine sees exactly the areas it made.
 #include "fstream.hpp"
 
-#include "fdstrm.hpp"
 #include "filebuf.hpp"
 #include "iexcept.hpp"
 
@@ -119,8 +118,9 @@ public:
   bool attachTo(int fd) {
     return guard(
         [&] {
-          auto record = std::make_shared<IDescriptorRecord>(fd);
-          return openFile(IFile(record), record->access());
+          int access = 0;
+          IFile file = IFile::borrowing(fd, &access);
+          return openFile(file, access);
         },
         false);
   }

@@ -196,6 +196,20 @@ struct stat IPosix::status(int descriptor, const std::string& path) {
   return status;
 }
 
+int IPosix::accessOfDescriptor(int descriptor, const std::string& path) {
+  const int flags = retrying([&] { return IHostCalls::current().fcntl(descriptor, F_GETFL, nullptr); });
+  if (flags < 0)
+    fail("attach", path, errno);
+  switch (flags & O_ACCMODE) {
+  case O_RDONLY:
+    return IOpenMode::kIn;
+  case O_WRONLY:
+    return IOpenMode::kOut;
+  default:
+    return IOpenMode::kIn | IOpenMode::kOut;
+  }
+}
+
 int IPosix::lookUp(const std::string& path, struct stat& status) {
   return retrying([&] { return IHostCalls::current().stat(path.c_str(), &status); }) == 0 ? 0 : errno;
 }

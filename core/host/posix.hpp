@@ -27,7 +27,7 @@ struct IHostCalls {
   int (*ftruncate)(int descriptor, off_t size);
   int (*fstat)(int descriptor, struct stat* status);
   int (*stat)(const char* path, struct stat* status);
-  int (*fcntl)(int descriptor, int command, struct flock* lock); // the lock commands only
+  int (*fcntl)(int descriptor, int command, struct flock* lock); // the lock commands, and F_GETFL with a null lock
 
   static IHostCalls& current();
   static const IHostCalls& system();
@@ -81,6 +81,9 @@ public:
   static off_t seek(int descriptor, off_t offset, int whence, const std::string& path);
   static void truncate(int descriptor, off_t size, const std::string& path);
   static struct stat status(int descriptor, const std::string& path);
+  // The ios::open_mode access bits (IOpenMode::kIn, kOut) that the open
+  // descriptor was opened with; EBADF and the like fail as "attach".
+  static int accessOfDescriptor(int descriptor, const std::string& path);
   // stat(2) of a path: 0, or the errno of the failure.
   static int lookUp(const std::string& path, struct stat& status);
 

@@ -1,9 +1,10 @@
-// IDescriptorStream: the byte stream over a descriptor that its owner opened
-// and will close; the classic filebuf::attach(fd) reads and writes through it.
+// IBorrowedStream: the byte stream over a descriptor that its owner opened
+// and will close, and IBorrowedRecord, the record that makes it. A file object
+// made by IFile::borrowing names such a record.
 //
-// It never closes the descriptor: close() only ends its own use. Every
-// system call is retried on EINTR and its failure thrown as an IAccessError
-// naming the operation and /dev/fd/N. Not safe to use from two threads at once.
+// The stream never closes the descriptor: close() only ends its own use.
+// Its failures are IAccessErrors naming the operation and /dev/fd/N. Not
+// safe to use from two threads at once.
 #pragma once
 
 #include "fsfilrec.hpp"
@@ -12,12 +13,12 @@
 #include <memory>
 #include <string>
 
-class IDescriptorStream final : public IFSFileStream {
+class IBorrowedStream final : public IFSFileStream {
 public:
   // Uses `fd`; throws IAccessError (EBADF) when it is not an open descriptor.
-  explicit IDescriptorStream(int fd);
+  explicit IBorrowedStream(int fd);
   // Leaves the descriptor open.
-  ~IDescriptorStream() override;
+  ~IBorrowedStream() override;
 
   void close() override;
   // One read(2) of at most `count` bytes; 0 at the end of the input.
@@ -39,6 +40,7 @@ private:
   int checked(const char* operation) const; // throws IInvalidRequest once closed
 
   int fDescriptor;
+  std::string fName; // for errors
   int fAccess;
   bool fSeekable;
   bool fClosed = false;
@@ -46,18 +48,17 @@ private:
 
 // The record of a borrowed descriptor; its streams use the descriptor as it
 // was opened, whatever mode they are asked for.
-class IDescriptorRecord final : public IFSFileRecord {
+class IBorrowedRecord final : public IFSFileRecord {
 public:
-  // Throws what IDescriptorStream(fd) throws.
-  explicit IDescriptorRecord(int fd);
-  ~IDescriptorRecord() override;
-  IText path() const override { return IDescriptorStream::nameOf(fDescriptor); }
+  // Throws what IBorrowedStream(fd) throws.
+  explicit IBorrowedRecord(int fd);
+  ~IBorrowedRecord() override;
+  IText path() const override { return IBorrowedStream::nameOf(fDescriptor); }
   IFSFileStream* createStream(int myMode, int otherMode) const override;
-  // The access bits (ios::in, ios::out) the descriptor was opened with.
   int access() const { return fAccess; }
 
 private:
   int fDescriptor;
   int fAccess;
-  mutable std::unique_ptr<IDescriptorStream> fFirst; // checked when made; the first createStream takes it
+  mutable std::unique_ptr<IBorrowedStream> fFirst; // checked when made; the first createStream takes it
 };
