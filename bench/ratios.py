@@ -27,6 +27,7 @@ ROWS = [
     ("sbumpc per character", "sbumpc", "ms", 1.15, ("get", "raw"), 1.15),
     ("<< integers", "int_out", "ms", 0.6, ("int_out", "raw"), None),
     (">> integers", "int_in", "ms", 0.6, ("int_in", "raw"), None),
+    (">> mixed integers", "mixed_in", "ms", 0.6, None, None),
     ("<< doubles", "double_out", "ms", 0.8, ("double_out", "raw"), None),
     ("getline into std::string", "getline", "ms", 1.0, ("getline", "raw"), None),
     ("64 KiB write", "write64k", "ms", None, ("write64k", "raw"), 1.1),
@@ -43,6 +44,24 @@ EXTRA = [
     ("read64k", "direct", "one read(2) per 64 KiB block, as libstdc++ does for large blocks"),
     ("seek_read", "pread", "pread(2) of 4 KiB: the seek folded into the read"),
 ]
+
+
+# The classic streams of fstream.h beside IFileIOStream and libstdc++.
+CLASSIC = [
+    ("put per character", "put"),
+    ("get per character", "get"),
+    ("<< integers", "int_out"),
+    (">> integers", "int_in"),
+]
+
+# The standard streams in step with C stdio, on buffers of their own, and libstdc++'s.
+STANDARD = [
+    ("`cout << v << '\\n'`", "cout_int"),
+    ("`cin >> v`", "cin_int"),
+]
+
+# Many streams open on one file at once: the time of all the opens.
+OPEN_MANY = ["open_many_readers", "open_many_writers"]
 
 
 def key_of(entry):
@@ -171,6 +190,27 @@ def main():
         other = measure(results, workload, peer, "ms")
         if ours and other:
             print(f"- {workload}: {peer} ({what}) {other:.1f} ms; ours / {peer} = {ours / other:.2f}")
+    for workload in OPEN_MANY:
+        for (name, peer), r in sorted(results.items()):
+            if name == workload:
+                print(f"- {workload}/{peer}: {r['time_ms']:.1f} ms")
+    if any(measure(results, w, "classic", "ms") for _, w in CLASSIC):
+        print()
+        print("| workload | ours | classic | libstdc++ | classic / ours |")
+        print("| --- | --- | --- | --- | --- |")
+        for label, workload in CLASSIC:
+            ours, classic, std = (measure(results, workload, p, "ms") for p in ("ours", "classic", "libstdc++"))
+            ratio = f"{classic / ours:.2f}" if classic and ours else "-"
+            print(f"| {label} | {show(ours, 'ms')} | {show(classic, 'ms')} | {show(std, 'ms')} | {ratio} |")
+    if any(measure(results, w, "ours-synced", "ms") for _, w in STANDARD):
+        print()
+        print("| workload | ours in step with stdio | ours, own buffers | libstdc++ in step |")
+        print("| --- | --- | --- | --- |")
+        for label, workload in STANDARD:
+            cells = (show(measure(results, workload, p, "ms"), "ms")
+                     for p in ("ours-synced", "ours-own", "libstdc++-synced"))
+            print(f"| {label} | {' | '.join(cells)} |")
+    print()
     for key, message in sorted(errors.items()):
         print(f"- {'/'.join(key)} FAILED: {message}")
     print()
