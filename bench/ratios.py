@@ -190,10 +190,13 @@ def main():
         other = measure(results, workload, peer, "ms")
         if ours and other:
             print(f"- {workload}: {peer} ({what}) {other:.1f} ms; ours / {peer} = {ours / other:.2f}")
-    for workload in OPEN_MANY:
-        for (name, peer), r in sorted(results.items()):
-            if name == workload:
-                print(f"- {workload}/{peer}: {r['time_ms']:.1f} ms")
+    field = "real_time" if args.real else "cpu_time"
+    for entry in data.get("benchmarks", []):
+        name = entry.get("run_name") or entry["name"]
+        if name.split("/")[0] in OPEN_MANY and entry.get("run_type") != "aggregate":
+            scale = UNIT_TO_MS.get(entry.get("time_unit", "ns"), 1e-6)
+            streams = name.split("/")[2]
+            print(f"- {name.split('/')[0]}: {entry[field] * scale:.1f} ms for {streams} streams")
     if any(measure(results, w, "classic", "ms") for _, w in CLASSIC):
         print()
         print("| workload | ours | classic | libstdc++ | classic / ours |")
