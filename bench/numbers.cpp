@@ -204,6 +204,17 @@ private:
   std::string fPath;
 };
 
+// Reads the mixed records (three ints, a 64-bit value, an int) to the end; their sum.
+template <class Stream> std::uint64_t sumRecords(Stream& s) {
+  std::uint64_t sum = 0;
+  int a, b, c, e;
+  long long d;
+  while (s >> a >> b >> c >> d >> e)
+    sum += static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b) + static_cast<std::uint64_t>(c) +
+           static_cast<std::uint64_t>(d) + static_cast<std::uint64_t>(e);
+  return sum;
+}
+
 void mixedInOurs(benchmark::State& state) {
   IMixedFile file;
   const std::string& path = file.path();
@@ -211,13 +222,7 @@ void mixedInOurs(benchmark::State& state) {
       state,
       [&path] {
         IFileIOStream s(path, ios::in | ios::bin, 0);
-        std::uint64_t sum = 0;
-        int a, b, c, e;
-        long long d;
-        while (s >> a >> b >> c >> d >> e)
-          sum += static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b) + static_cast<std::uint64_t>(c) +
-                 static_cast<std::uint64_t>(d) + static_cast<std::uint64_t>(e);
-        return sum;
+        return sumRecords(s);
       },
       mixed().fSum, mixed().fText.size());
 }
@@ -230,13 +235,7 @@ void mixedInStd(benchmark::State& state) {
       [&path] {
         std::fstream f(path, std::ios::in | std::ios::binary);
         requireGood(f.good(), "open", path);
-        std::uint64_t sum = 0;
-        int a, b, c, e;
-        long long d;
-        while (f >> a >> b >> c >> d >> e)
-          sum += static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b) + static_cast<std::uint64_t>(c) +
-                 static_cast<std::uint64_t>(d) + static_cast<std::uint64_t>(e);
-        return sum;
+        return sumRecords(f);
       },
       mixed().fSum, mixed().fText.size());
 }
