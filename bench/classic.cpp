@@ -88,11 +88,7 @@ void intInClassic(benchmark::State& state) {
       [&path] {
         ifstream s(path.c_str(), ios::in | ios::bin);
         requireGood(s.good(), "open", path);
-        std::uint64_t sum = 0;
-        long long v;
-        while (s >> v)
-          sum += static_cast<std::uint64_t>(v);
-        return sum;
+        return sumIntegers(s);
       },
       expected, c.integerText().size());
 }
@@ -145,10 +141,7 @@ void cinInt(benchmark::State& state, bool inStep) {
       [&path, inStep] {
         IMovedDescriptor in(0, path, O_RDONLY);
         ios::sync_with_stdio(inStep);
-        std::uint64_t sum = 0;
-        long long v;
-        while (cin >> v)
-          sum += static_cast<std::uint64_t>(v);
+        std::uint64_t sum = sumIntegers(cin);
         cin.clear();
         std::clearerr(stdin);
         ios::sync_with_stdio(true);
@@ -187,10 +180,7 @@ void cinIntStd(benchmark::State& state) {
       state,
       [&path] {
         IMovedDescriptor in(0, path, O_RDONLY);
-        std::uint64_t sum = 0;
-        long long v;
-        while (std::cin >> v)
-          sum += static_cast<std::uint64_t>(v);
+        std::uint64_t sum = sumIntegers(std::cin);
         std::cin.clear();
         std::clearerr(gStartStdin);
         return sum;

@@ -41,6 +41,15 @@ void timeInput(benchmark::State& state, const std::function<std::uint64_t()>& re
 // Throws unless `good`: for the stream peers, which report by their state.
 void requireGood(bool good, const char* operation, const std::string& path);
 
+// Reads integers with >> to the end of `s`; their sum, wrapping.
+template <class Stream> std::uint64_t sumIntegers(Stream& s) {
+  std::uint64_t sum = 0;
+  long long v;
+  while (s >> v)
+    sum += static_cast<std::uint64_t>(v);
+  return sum;
+}
+
 // IStdioFile: a C stdio file, locked by the caller (that is, never), closed
 // with its failure reported.
 class IStdioFile {

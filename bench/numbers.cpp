@@ -104,11 +104,7 @@ void intInOurs(benchmark::State& state) {
       state,
       [&path] {
         IFileIOStream s(path, ios::in | ios::bin, 0);
-        std::uint64_t sum = 0;
-        long long v;
-        while (s >> v)
-          sum += static_cast<std::uint64_t>(v);
-        return sum;
+        return sumIntegers(s);
       },
       integersSum(), c.integerText().size());
 }
@@ -121,11 +117,7 @@ void intInStd(benchmark::State& state) {
       [&path] {
         std::fstream f(path, std::ios::in | std::ios::binary);
         requireGood(f.good(), "open", path);
-        std::uint64_t sum = 0;
-        long long v;
-        while (f >> v)
-          sum += static_cast<std::uint64_t>(v);
-        return sum;
+        return sumIntegers(f);
       },
       integersSum(), c.integerText().size());
 }

@@ -255,64 +255,43 @@ bool filebuf::reportFailure(int failuresBefore) {
 
 streambuf* filebuf::setbuf(char*, int) { return is_open() ? nullptr : this; }
 
-int filebuf::overflow(int c) {
+template <class Result, class Call> Result filebuf::forward(Result closed, Result failed, bool report, Call call) {
   IAreas areas(*this);
   IClassicEngine* e = areas.engine();
   if (!e || !is_open())
-    return EOF;
+    return closed;
   int before = fInsides->failures();
-  int result = fInsides->guard([&] { return e->overflow(c); }, EOF);
-  reportFailure(before);
+  Result result = fInsides->guard([&] { return call(*e); }, failed);
+  if (report)
+    reportFailure(before);
   return result;
+}
+
+int filebuf::overflow(int c) {
+  return forward(EOF, EOF, true, [c](IClassicEngine& e) { return e.overflow(c); });
 }
 
 int filebuf::underflow() {
-  IAreas areas(*this);
-  IClassicEngine* e = areas.engine();
-  if (!e || !is_open())
-    return EOF;
-  int before = fInsides->failures();
-  int result = fInsides->guard([&] { return e->underflow(); }, EOF);
-  reportFailure(before);
-  return result;
+  return forward(EOF, EOF, true, [](IClassicEngine& e) { return e.underflow(); });
 }
 
 int filebuf::pbackfail(int c) {
-  IAreas areas(*this);
-  IClassicEngine* e = areas.engine();
-  if (!e || !is_open())
-    return EOF;
-  int before = fInsides->failures();
-  int result = fInsides->guard([&] { return e->pbackfail(c); }, EOF);
-  reportFailure(before);
-  return result;
+  return forward(EOF, EOF, true, [c](IClassicEngine& e) { return e.pbackfail(c); });
 }
 
 int filebuf::sync() {
-  IAreas areas(*this);
-  IClassicEngine* e = areas.engine();
-  if (!e || !is_open())
-    return 0;
-  int before = fInsides->failures();
-  int result = fInsides->guard([&] { return e->sync(); }, EOF);
-  reportFailure(before);
-  return result;
+  return forward(0, EOF, true, [](IClassicEngine& e) { return e.sync(); });
 }
 
+// A seek that fails answers EOF and leaves the state bits to the stream.
 streampos filebuf::seekoff(streamoff offset, ios::seek_dir dir, int mode) {
-  IAreas areas(*this);
-  IClassicEngine* e = areas.engine();
-  if (!e || !is_open())
-    return EOF;
-  return fInsides->guard([&] { return e->seekoff(offset, dir, mode); }, streampos(EOF));
+  return forward(streampos(EOF), streampos(EOF), false,
+                 [&](IClassicEngine& e) { return e.seekoff(offset, dir, mode); });
 }
 
 streampos filebuf::seekpos(streampos position, int mode) {
-  IAreas areas(*this);
-  IClassicEngine* e = areas.engine();
-  if (!e || !is_open())
-    return EOF;
-  return fInsides->guard([&] { return e->seekpos(position, mode); }, streampos(EOF));
+  return forward(streampos(EOF), streampos(EOF), false,
+                 [&](IClassicEngine& e) { return e.seekpos(position, mode); });
 }
 
 fstreambase::fstreambase() {

@@ -83,6 +83,10 @@ private:
   // After a failure of the file, the stream's badbit: a read that fails
   // must not pass for the end of the input.
   bool reportFailure(int failuresBefore);
+  // Calls the engine with this buffer's areas lent to it: `closed` when
+  // the buffer is closed, `failed` when the file fails (badbit too, when
+  // `report` asks for it). Defined and used in fstream.cpp only.
+  template <class Result, class Call> Result forward(Result closed, Result failed, bool report, Call call);
 
   IClassicFileBuf* fInsides; // owned
   ios* fOwner = nullptr;     // the stream whose buffer this is, if any

@@ -73,16 +73,21 @@ int IDescriptorBuf::underflow() {
     std::memmove(fGetArray + kPutBackSize - keep, gptr() - keep, keep);
   }
   char* start = fGetArray + kPutBackSize;
-  ssize_t got;
-  do
-    got = ::read(fDescriptor, start, kAreaSize);
-  while (got < 0 && errno == EINTR);
-  if (got <= 0) {
+  const int got = readSome(fDescriptor, start, kAreaSize);
+  if (got == 0) {
     setg(start - keep, start, start);
     return EOF;
   }
   setg(start - keep, start, start + got);
   return static_cast<unsigned char>(*gptr());
+}
+
+int IDescriptorBuf::readSome(int descriptor, char* area, int count) {
+  ssize_t got;
+  do
+    got = ::read(descriptor, area, static_cast<std::size_t>(count));
+  while (got < 0 && errno == EINTR);
+  return got > 0 ? static_cast<int>(got) : 0;
 }
 
 int IDescriptorBuf::sync() { return writePending() ? 0 : EOF; }

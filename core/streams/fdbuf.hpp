@@ -33,6 +33,10 @@ public:
   // A block at least as large as the area bypasses it.
   int xsputn(const char* s, int n) override;
 
+  // One read(2) of at most `count` bytes into `area`, EINTR retried: the
+  // count read, 0 at the end of the input or on an error.
+  static int readSome(int descriptor, char* area, int count);
+
 private:
   enum {
     kAreaSize = 4096, // capacity of the get area and of the put area

@@ -3,9 +3,9 @@
 // holds unread) and sets a third (_fileno), which glibc's <stdio.h> declares.
 #include "stdiobuf.hpp"
 
-#include <cerrno>
+#include "fdbuf.hpp"
+
 #include <cstring>
-#include <unistd.h>
 
 int IStdioOutBuf::descriptor() const { return ::fileno(fFile()); }
 
@@ -81,13 +81,8 @@ bool IStdinBuf::fill() {
     if (got == 0)
       fOriginalDrained = true;
   }
-  if (got == 0) {
-    ssize_t n;
-    do
-      n = ::read(0, area, kAreaSize);
-    while (n < 0 && errno == EINTR);
-    got = n > 0 ? static_cast<std::size_t>(n) : 0;
-  }
+  if (got == 0)
+    got = static_cast<std::size_t>(IDescriptorBuf::readSome(0, area, kAreaSize));
   setg(area - keep, area, area + got);
   return got > 0;
 }
