@@ -9,7 +9,7 @@
 // examples/kfdemo.out holds the expected transcript, which CI compares.
 #include "iexcept.hpp"
 #include "ifilestr.hpp"
-#include "iomanip.hpp"
+#include "iomanip.h"
 
 #include <cstdio>
 #include <cstdlib>
