@@ -67,7 +67,7 @@ int run(const std::string& path) {
     std::cout << "   3 records written, position " << stock.tellp() << '\n';
   }
 
-  show("append: two streams with app on one file, one of them reading too");
+  show("append: two streams with app on one file; a seek moves where one reads, every write goes to the end");
   {
     // The sharing mode ios::in | ios::out lets the other stream in.
     IFileIOStream reader(path, ios::in | ios::app, ios::in | ios::out);
