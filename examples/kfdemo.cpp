@@ -126,7 +126,7 @@ int run(const std::string& path) {
     std::cout << "   '>' put back in front of the file's first byte: refused, rdstate() " << stock.rdstate() << '\n';
     stock.clear();
   }
-  std::cout << "   after clear(), get gives '" << static_cast<char>(stock.get()) << "'\n";
+  std::cout << "   then get gives '" << static_cast<char>(stock.get()) << "'\n";
 
   show("size and position: seekg(0, ios::end), then tellg()");
   stock.seekg(0, ios::end);
