@@ -35,19 +35,26 @@ using ILockCall = int (*)(int descriptor, int command, struct flock* lock);
 
 // A claim whose lock calls go through `call` in the host's table of system
 // calls (the system's fcntl for null), put back after the claim.
-IHostSharing claimWith(int fd, const std::string& path, unsigned access, unsigned granted, ILockCall call = nullptr) {
+void claimWith(IHostSharing& held, int fd, const std::string& path, unsigned access, unsigned granted,
+               ILockCall call = nullptr) {
   IHostCalls& calls = IHostCalls::current();
   const auto saved = calls.fcntl;
   if (call)
     calls.fcntl = call;
   try {
-    IHostSharing held = IHostSharing::claim(fd, path, IAccess::fromBits(access), IAccess::fromBits(granted));
+    held.claim(fd, path, IAccess::fromBits(access), IAccess::fromBits(granted));
     calls.fcntl = saved;
-    return held;
   } catch (...) {
     calls.fcntl = saved;
     throw;
   }
+}
+
+// The same, for a claim that is dropped at once.
+void claimOnce(int fd, const std::string& path, unsigned access, unsigned granted, ILockCall call = nullptr) {
+  IHostSharing held;
+  claimWith(held, fd, path, access, granted, call);
+  held.release(path);
 }
 
 // --- helpers ------------------------------------------------------------------
@@ -541,12 +548,13 @@ TEST_F(SharingTest, LockCallsOfAnOpenDoNotGrowWithTheHolders) {
       const int fd = ::open(fFile.c_str(), flags);
       ASSERT_GE(fd, 0);
       gLockCalls = 0;
-      IHostSharing claim = claimWith(fd, fFile, access, IAccess::kReadWrite, &countedLock);
+      IHostSharing claim;
+      claimWith(claim, fd, fFile, access, IAccess::kReadWrite, &countedLock);
       EXPECT_EQ(gLockCalls, 2) << count << " holders"; // announce, look
       const int joining = ::open(fFile.c_str(), flags);
       ASSERT_GE(joining, 0);
       gLockCalls = 0;
-      claimWith(joining, fFile, access, IAccess::kReadWrite, &countedLock).release(fFile);
+      claimOnce(joining, fFile, access, IAccess::kReadWrite, &countedLock);
       EXPECT_EQ(gLockCalls, 1) << count << " holders"; // the look for foreign locks
       ::close(joining);
       claim.release(fFile);
@@ -705,7 +713,7 @@ private:
   }
   bool claims(int fd, const IOpening& opening, ILockCall call, IHostSharing& held) {
     try {
-      held = claimWith(fd, fPath, opening.fMode, opening.fShare, call);
+      claimWith(held, fd, fPath, opening.fMode, opening.fShare, call);
       return true;
     } catch (const IAccessError& error) {
       EXPECT_TRUE(isSharingViolation(error, fPath));
@@ -852,13 +860,14 @@ TEST_P(SharingWithoutLocksTest, OnlyASharingModeThatDeniesNothingOpens) {
   const INoLocks& c = GetParam();
   const int fd = ::open(fFile.c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_GE(fd, 0);
-  IHostSharing open = claimWith(fd, fFile, IAccess::kReadWrite, IAccess::kReadWrite, c.fCall);
+  IHostSharing open;
+  claimWith(open, fd, fFile, IAccess::kReadWrite, IAccess::kReadWrite, c.fCall);
   EXPECT_FALSE(open.holds());
   open.release(fFile);
 
   for (int granted : {0, int(IAccess::kRead), int(IAccess::kWrite)}) {
     try {
-      claimWith(fd, fFile, IAccess::kRead, granted, c.fCall);
+      claimOnce(fd, fFile, IAccess::kRead, granted, c.fCall);
       ADD_FAILURE() << "sharing mode " << granted << " was taken";
     } catch (const IAccessError& e) {
       const std::string text = e.what();
@@ -879,8 +888,8 @@ INSTANTIATE_TEST_SUITE_P(Errors, SharingWithoutLocksTest,
 TEST_F(SharingTest, ClaimRefusesAnAccessOfNeitherReadNorWrite) {
   const int fd = ::open(fFile.c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(fd, 0);
-  EXPECT_THROW(claimWith(fd, fFile, 0, IAccess::kReadWrite), IInvalidParameter);
-  EXPECT_THROW(claimWith(fd, fFile, 4, IAccess::kReadWrite), IInvalidParameter);
+  EXPECT_THROW(claimOnce(fd, fFile, 0, IAccess::kReadWrite), IInvalidParameter);
+  EXPECT_THROW(claimOnce(fd, fFile, 4, IAccess::kReadWrite), IInvalidParameter);
   EXPECT_FALSE(isLocked(fFile));
   ::close(fd);
 }

@@ -32,7 +32,7 @@ IFSFileBuf* bufferOnPath(const IHostPathName& path, int myMode, int otherMode, c
   {
     // The file is found, made, replaced or refused here, before the buffer
     // opens it; the buffer keeps its own copy.
-    IFile temporary(path, flags, parser);
+    IFile temporary = IFile::opening(path, flags, myMode, otherMode, parser);
     buffer = new (storage.get()) IFSFileBuf(temporary, myMode, otherMode);
   }
   storage.release();

@@ -76,6 +76,12 @@ public:
   // close it. `*access`, when given, receives the ios::in and ios::out bits
   // of that open. Throws IAccessError (EBADF) for a descriptor that is not open.
   static IFile borrowing(int descriptor, int* access = nullptr);
+  // Names the file at `path` as the constructor does and opens its first byte
+  // stream in the same step, which the first createStream(myMode, otherMode)
+  // of the record hands out: the path constructor of a stream, in one walk of
+  // the path. Throws what the constructor and that createStream would throw.
+  static IFile opening(const IText& path, ECreateFlags rule, int myMode, int otherMode,
+                       const ICompoundNameParser& parser = ICompoundNameParser());
   ~IFile() override;
 
   // Names the file that the argument names (or nothing), sharing its record.

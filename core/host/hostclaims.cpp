@@ -3,10 +3,11 @@
 
 #include "iexcept.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <pthread.h>
-#include <tuple>
+#include <string>
 
 namespace kelhost {
 
@@ -15,7 +16,7 @@ IClaimRegistry& IClaimRegistry::instance() {
   return *registry;
 }
 
-IClaimRegistry::IClaimRegistry() {
+IClaimRegistry::IClaimRegistry() : fBuckets(64, nullptr) {
   if (const int error = ::pthread_atfork(beforeFork, afterForkInParent, afterForkInChild))
     throw IAccessError(std::string("the sharing rules cannot follow fork(2): ") + std::strerror(error), error);
 }
@@ -28,61 +29,77 @@ void IClaimRegistry::beforeFork() noexcept {
 
 void IClaimRegistry::afterForkInParent() noexcept { instance().fMutex.unlock(); }
 
-// The child's only thread is not the one that took the mutex (its thread id
-// differs), so the mutex is made anew rather than unlocked.
+// The entries belong to the parent's streams, and the child's only thread is
+// not the one that took the mutex (its thread id differs), so the chains are
+// dropped and the mutex is made anew rather than unlocked.
 void IClaimRegistry::afterForkInChild() noexcept {
   IClaimRegistry& self = instance();
-  self.fHolders.clear();
+  std::fill(self.fBuckets.begin(), self.fBuckets.end(), nullptr);
+  self.fEntries = 0;
   ++self.fGeneration;
   self.fForks = 0;
   new (&self.fMutex) std::recursive_mutex();
 }
 
+IClaimRegistry::IEntry*& IClaimRegistry::bucket(const IKey& file) const {
+  const std::size_t hash = std::size_t(file.fInode) * 0x9e3779b97f4a7c15u ^ std::size_t(file.fDevice);
+  return fBuckets[(hash ^ (hash >> 29)) & (fBuckets.size() - 1)];
+}
+
 unsigned IClaimRegistry::kindsHeld(const IKey& file) const {
   unsigned set = 0;
-  const auto [first, last] = fHolders.equal_range(file);
-  for (auto at = first; at != last; ++at)
-    set |= 1u << at->second.fKind;
+  for (const IEntry* at = bucket(file); at; at = at->fNext)
+    if (at->fFile == file)
+      set |= 1u << at->fKind;
   return set;
 }
 
 bool IClaimRegistry::hasCarrier(const IKey& file, unsigned kind) const {
-  const auto [first, last] = fHolders.equal_range(file);
-  for (auto at = first; at != last; ++at)
-    if (at->second.fKind == kind && at->second.fCarrier)
+  for (const IEntry* at = bucket(file); at; at = at->fNext)
+    if (at->fFile == file && at->fKind == kind && at->fCarrier)
       return true;
   return false;
 }
 
-void IClaimRegistry::add(const IKey& file, int descriptor, unsigned kind, bool carrier) {
-  fHolders.emplace(file, IHolder{descriptor, static_cast<unsigned char>(kind), carrier});
+void IClaimRegistry::add(IEntry& entry) {
+  if (fEntries >= fBuckets.size())
+    grow();
+  IEntry*& head = bucket(entry.fFile);
+  entry.fNext = head;
+  head = &entry;
+  ++fEntries;
 }
 
-int IClaimRegistry::remove(const IKey& file, int descriptor, bool& wasCarrier) {
-  wasCarrier = false;
-  auto [first, last] = fHolders.equal_range(file);
-  for (auto at = first; at != last; ++at) {
-    if (at->second.fDescriptor != descriptor)
+IClaimRegistry::IEntry* IClaimRegistry::remove(IEntry& entry) {
+  for (IEntry** link = &bucket(entry.fFile); *link; link = &(*link)->fNext) {
+    if (*link != &entry)
       continue;
-    const unsigned kind = at->second.fKind;
-    wasCarrier = at->second.fCarrier;
-    fHolders.erase(at);
-    if (!wasCarrier)
-      return -1;
-    std::tie(first, last) = fHolders.equal_range(file);
-    for (auto next = first; next != last; ++next)
-      if (next->second.fKind == kind)
-        return next->second.fDescriptor;
-    return -1;
+    *link = entry.fNext;
+    entry.fNext = nullptr;
+    --fEntries;
+    if (!entry.fCarrier)
+      return nullptr;
+    for (IEntry* at = bucket(entry.fFile); at; at = at->fNext)
+      if (at->fFile == entry.fFile && at->fKind == entry.fKind)
+        return at;
+    return nullptr;
   }
-  return -1;
+  return nullptr;
 }
 
-void IClaimRegistry::takeOver(const IKey& file, int descriptor) {
-  const auto [first, last] = fHolders.equal_range(file);
-  for (auto at = first; at != last; ++at)
-    if (at->second.fDescriptor == descriptor)
-      at->second.fCarrier = true;
+// Doubles the buckets; the chains are spread anew.
+void IClaimRegistry::grow() {
+  std::vector<IEntry*> old(fBuckets.size() * 2, nullptr);
+  old.swap(fBuckets);
+  for (IEntry* chain : old) {
+    while (chain) {
+      IEntry* next = chain->fNext;
+      IEntry*& head = bucket(chain->fFile);
+      chain->fNext = head;
+      head = chain;
+      chain = next;
+    }
+  }
 }
 
 } // namespace kelhost

@@ -87,6 +87,38 @@ std::shared_ptr<IHostFileRecord> IHostFileRecord::locate(const IText& text, IFil
   return record;
 }
 
+std::shared_ptr<IHostFileRecord> IHostFileRecord::locateAndOpen(const IText& text,
+                                                                IFileSystemEntity::ECreateFlags rule, int myMode,
+                                                                int otherMode) {
+  auto record = std::make_shared<IHostFileRecord>(text.str());
+  // What open(2) must add to find, make or refuse the file as the rule says;
+  // a replaced file is cut by the stream once its claim holds, as with trunc.
+  int extraFlags = 0, streamMode = myMode;
+  switch (rule) {
+  case IFileSystemEntity::kMustExist:
+    break;
+  case IFileSystemEntity::kCreateIfNeeded:
+    extraFlags = O_CREAT;
+    break;
+  case IFileSystemEntity::kCreateOnly:
+    extraFlags = O_CREAT | O_EXCL;
+    break;
+  case IFileSystemEntity::kReplaceExisting:
+    extraFlags = O_CREAT;
+    streamMode |= IOpenMode::kTrunc;
+    break;
+  default:
+    return locate(text, rule);
+  }
+  int error = 0;
+  record->fFirst = IHostFileStream::tryOpen(record->fPath, streamMode, otherMode, extraFlags, 0666, error);
+  if (!record->fFirst)
+    return locate(text, rule);
+  record->fFirstMode = myMode;
+  record->fFirstOthers = otherMode;
+  return record;
+}
+
 IText IHostFileRecord::path() const { return IText(fPath); }
 
 IFSFileStream* IHostFileRecord::createStream(int myMode, int otherMode) const {
@@ -94,6 +126,12 @@ IFSFileStream* IHostFileRecord::createStream(int myMode, int otherMode) const {
 }
 
 std::unique_ptr<IHostFileStream> IHostFileRecord::openStream(int myMode, int otherMode) const {
+  if (fFirst) {
+    std::unique_ptr<IHostFileStream> first = std::move(fFirst);
+    if (myMode == fFirstMode && otherMode == fFirstOthers)
+      return first;
+    first->close(); // opened for another mode: its claim must not stand in this open's way
+  }
   // Taken, not read, so that of two streams opened at once only one cuts;
   // a refused open leaves the cut to the next.
   const bool replace = fReplacePending.exchange(false);
@@ -107,6 +145,11 @@ std::unique_ptr<IHostFileStream> IHostFileRecord::openStream(int myMode, int oth
 }
 
 // The host's part of the file objects: a file named by a path is a host file.
+IFile IFile::opening(const IText& path, ECreateFlags rule, int myMode, int otherMode,
+                     const ICompoundNameParser& parser) {
+  return IFile(IHostFileRecord::locateAndOpen(parser.fullPath(path), rule, myMode, otherMode));
+}
+
 IFile::IFile(const IText& path, ECreateFlags rule, const ICompoundNameParser& parser)
     : IFileSystemEntity(IHostFileRecord::locate(parser.fullPath(path), rule)) {}
 

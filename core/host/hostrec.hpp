@@ -26,6 +26,14 @@ public:
   static std::shared_ptr<IHostFileRecord> locate(const IText& path, IFileSystemEntity::ECreateFlags rule,
                                                  int permissions = 0666);
 
+  // Locates the file as locate() does and opens its first stream in the same
+  // step, where one open(2) answers what locating would have found: the
+  // first createStream(myMode, otherMode) hands that stream out. When open(2)
+  // fails, the two steps run after all, so that every refusal says what it
+  // always said.
+  static std::shared_ptr<IHostFileRecord> locateAndOpen(const IText& path, IFileSystemEntity::ECreateFlags rule,
+                                                        int myMode, int otherMode);
+
   IText path() const override;
 
   // Never creates the file: a file that vanished since is ENOENT. See
@@ -38,4 +46,6 @@ public:
 private:
   std::string fPath;
   mutable std::atomic<bool> fReplacePending{false}; // kReplaceExisting found the file and no stream has cut it yet
+  mutable std::unique_ptr<IHostFileStream> fFirst;   // opened by locateAndOpen, for the first createStream
+  int fFirstMode = 0, fFirstOthers = 0;              // what fFirst was opened with
 };

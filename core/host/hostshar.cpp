@@ -11,7 +11,6 @@
 #include <random>
 #include <sys/stat.h>
 #include <thread>
-#include <utility>
 
 namespace kelhost {
 namespace {
@@ -32,25 +31,8 @@ void pauseBeforeRetry(int attempt, std::minstd_rand& random) {
 
 } // namespace
 
-IHostSharing::IHostSharing(int descriptor, const IClaimRegistry::IKey& file, unsigned kind)
-    : fDescriptor(descriptor), fFile(file), fKind(kind), fGeneration(IClaimRegistry::instance().generation()),
-      fForks(IClaimRegistry::instance().forks()) {}
-
-IHostSharing& IHostSharing::operator=(IHostSharing&& other) noexcept {
-  if (this != &other) {
-    releaseQuietly();
-    fDescriptor = other.fDescriptor;
-    fFile = other.fFile;
-    fKind = other.fKind;
-    fGeneration = other.fGeneration;
-    fForks = other.fForks;
-    fHeld = std::exchange(other.fHeld, false);
-  }
-  return *this;
-}
-
-IHostSharing IHostSharing::claim(int descriptor, const std::string& path, IAccess access, IAccess granted,
-                                 const struct stat* file) {
+void IHostSharing::claim(int descriptor, const std::string& path, IAccess access, IAccess granted,
+                         const struct stat* file) {
   if (!access.any())
     throw IInvalidParameter("the sharing check of '" + path + "' was given the access " +
                             std::to_string(access.bits()) + ", which is none of read, write, both");
@@ -59,42 +41,45 @@ IHostSharing IHostSharing::claim(int descriptor, const std::string& path, IAcces
     status = IPosix::status(descriptor, path);
     file = &status;
   }
-  IClaimRegistry& claims = IClaimRegistry::instance();
-  const unsigned kind = kindOf(access, granted);
-  IHostSharing made(descriptor, {file->st_dev, file->st_ino}, kind);
-  IMarkers markers(descriptor, path, kind);
+  fEntry = IClaimRegistry::IEntry{{file->st_dev, file->st_ino}, descriptor, static_cast<unsigned char>(kindOf(access, granted))};
+  IMarkers markers(descriptor, path, fEntry.fKind);
   std::minstd_rand random;
-  for (int tries = 1;; ++tries) {
-    auto guard = claims.lock();
-    // The streams of this process are known here; those of others, and
-    // foreign locks, only by the locks.
-    if (const char* why = clashText(kind, claims.kindsHeld(made.fFile) & clashingKinds(kind)))
-      refuse(path, why);
-    if (claims.hasCarrier(made.fFile, kind)) {
-      markers.checkGuard();
-      claims.add(made.fFile, descriptor, kind, false);
-      made.fHeld = true;
-      return made;
-    }
-    EAttempt outcome;
-    try {
-      outcome = markers.attempt();
-    } catch (...) {
-      markers.unlockQuietly();
-      throw;
-    }
-    if (outcome == kUnprotected)
-      return IHostSharing();
-    if (outcome == kHeld) {
-      claims.add(made.fFile, descriptor, kind, true);
-      made.fHeld = true;
-      return made;
-    }
-    guard.unlock(); // others may open other files, or this one, meanwhile
+  for (int tries = 1; !settle(markers, path); ++tries) {
     if (tries == kMaxAttempts)
       refuse(path, "other opens of the file kept racing with this one");
     pauseBeforeRetry(tries, random);
   }
+}
+
+// One try, under the registry's lock: true once the claim is settled, held
+// or (where the file system keeps no locks) unprotected; false after a race.
+bool IHostSharing::settle(IMarkers& markers, const std::string& path) {
+  IClaimRegistry& claims = IClaimRegistry::instance();
+  auto guard = claims.lock();
+  const unsigned kind = fEntry.fKind;
+  // The streams of this process are known here; those of others, and
+  // foreign locks, only by the locks.
+  if (const char* why = clashText(kind, claims.kindsHeld(fEntry.fFile) & clashingKinds(kind)))
+    refuse(path, why);
+  EAttempt outcome = kHeld;
+  fEntry.fCarrier = !claims.hasCarrier(fEntry.fFile, kind);
+  try {
+    if (fEntry.fCarrier)
+      outcome = markers.attempt();
+    else
+      markers.checkGuard();
+  } catch (...) {
+    if (fEntry.fCarrier)
+      markers.unlockQuietly();
+    throw;
+  }
+  if (outcome == kHeld) {
+    claims.add(fEntry);
+    fGeneration = claims.generation();
+    fForks = claims.forks();
+    fHeld = true;
+  }
+  return outcome != kRacing;
 }
 
 void IHostSharing::release(const std::string& path) {
@@ -105,17 +90,16 @@ void IHostSharing::release(const std::string& path) {
   auto guard = claims.lock();
   if (fGeneration != claims.generation())
     return; // a child's copy: the claim is the parent's
-  bool carrier = false;
-  const int next = claims.remove(fFile, fDescriptor, carrier);
-  if (!carrier)
+  IClaimRegistry::IEntry* next = claims.remove(fEntry);
+  if (!fEntry.fCarrier)
     return;
-  IMarkers markers(fDescriptor, path, fKind);
-  if (next >= 0) {
+  IMarkers markers(fEntry.fDescriptor, path, fEntry.fKind);
+  if (next) {
     // Others of the kind stay open: one of them takes the lock over before
     // this one lets it go, so that other processes never see the kind missing.
     try {
-      IMarkers(next, path, fKind).holdDirectly();
-      claims.takeOver(fFile, next);
+      IMarkers(next->fDescriptor, path, fEntry.fKind).holdDirectly();
+      next->fCarrier = true;
     } catch (...) {
       markers.unlockQuietly(); // the next open of the kind takes a lock afresh
       throw;

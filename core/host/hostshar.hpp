@@ -29,14 +29,13 @@ struct stat;
 
 namespace kelhost {
 
+class IMarkers;
+
 class IHostSharing {
 public:
   // Holds nothing.
   IHostSharing() = default;
-  // One holder per claim: a move hands the claim on, so that only one object
-  // can release it.
-  IHostSharing(IHostSharing&& other) noexcept : IHostSharing() { *this = std::move(other); }
-  IHostSharing& operator=(IHostSharing&& other) noexcept;
+  // The registry knows the claim where it is: it neither moves nor copies.
   IHostSharing(const IHostSharing&) = delete;
   IHostSharing& operator=(const IHostSharing&) = delete;
   // Releases what is still held, dropping a failure (closing the descriptor
@@ -45,10 +44,10 @@ public:
 
   // Checks `access` (what the stream on `descriptor` does) and what `granted`
   // lacks (what it denies others) against every other holder, then holds the
-  // claim. `descriptor` is a fresh open of a regular file and holds no locks
-  // yet; it is open for what `access` says, and may be open for more. It must
-  // stay open until release(). `file` is its fstat(2), when the caller has
-  // it; null makes the claim ask.
+  // claim, here. `descriptor` is a fresh open of a regular file and holds no
+  // locks yet; it is open for what `access` says, and may be open for more.
+  // It must stay open until release(). `file` is its fstat(2), when the
+  // caller has it; null makes the claim ask. This object holds nothing yet.
   //
   // A conflict throws IAccessError with EBUSY, naming `path` and saying
   // "sharing violation" and why. Where the file system keeps no such locks
@@ -57,8 +56,8 @@ public:
   // IAccessError with that errno. IInvalidParameter for an access of neither
   // reading nor writing. A failed claim leaves no lock held. Safe to call from
   // several threads at once, each on its own descriptor.
-  static IHostSharing claim(int descriptor, const std::string& path, IAccess access, IAccess granted,
-                            const struct stat* file = nullptr);
+  void claim(int descriptor, const std::string& path, IAccess access, IAccess granted,
+             const struct stat* file = nullptr);
 
   // Ends the claim if this process made it (see above), else only forgets
   // it; call it before the descriptor is closed. Throws IAccessError naming
@@ -69,14 +68,12 @@ public:
   bool holds() const { return fHeld; }
 
 private:
-  IHostSharing(int descriptor, const IClaimRegistry::IKey& file, unsigned kind);
+  bool settle(IMarkers& markers, const std::string& path);
   void releaseQuietly() noexcept;
 
-  int fDescriptor = -1;           // the description's descriptor, owned by the stream
-  IClaimRegistry::IKey fFile{};   // the file, as the claims in memory know it
-  unsigned fKind = 0;             // what it does and denies
-  unsigned long fGeneration = 0;  // the process that made the claim, counted in forks
-  unsigned long fForks = 0;       // the forks that process had made by then
+  IClaimRegistry::IEntry fEntry; // in the registry while held by this process
+  unsigned fGeneration = 0;      // the process that made the claim, counted in forks
+  unsigned fForks = 0;           // the forks that process had made by then
   bool fHeld = false;
 };
 

@@ -15,21 +15,35 @@ std::unique_ptr<IHostFileStream> IHostFileStream::open(const std::string& path, 
   // after open(2) leaves nothing open.
   std::unique_ptr<IHostFileStream> stream(new IHostFileStream(path, otherMode));
   stream->fDescriptor = IPosix::open(path, IOpenMode::flagsOf(access, myMode));
-  const int fd = stream->fDescriptor.get();
+  stream->settle(access, myMode);
+  return stream;
+}
 
+std::unique_ptr<IHostFileStream> IHostFileStream::tryOpen(const std::string& path, int myMode, int otherMode,
+                                                          int extraFlags, int permissions, int& error) {
+  const IAccess access = IOpenMode::accessOf(myMode, path);
+  std::unique_ptr<IHostFileStream> stream(new IHostFileStream(path, otherMode));
+  error = IPosix::tryOpen(path, IOpenMode::flagsOf(access, myMode) | extraFlags, static_cast<mode_t>(permissions),
+                          stream->fDescriptor);
+  if (error != 0)
+    return nullptr;
+  stream->settle(access, myMode);
+  return stream;
+}
+
+void IHostFileStream::settle(IAccess access, int myMode) {
+  const int fd = fDescriptor.get();
   // A directory opens for reading; refuse it here rather than at the first read.
-  const struct stat status = IPosix::status(fd, path);
+  const struct stat status = IPosix::status(fd, path());
   if (S_ISDIR(status.st_mode))
-    IPosix::fail("open", path, EISDIR);
-
+    IPosix::fail("open", path(), EISDIR);
   if (S_ISREG(status.st_mode)) {
-    stream->fSharing = kelhost::IHostSharing::claim(fd, path, access, IAccess::ofSharing(otherMode), &status);
+    fSharing.claim(fd, path(), access, IAccess::ofSharing(fOtherMode), &status);
     // A cut to 0 of an empty file would only make ext4 flush it at close.
     if ((myMode & IOpenMode::kTrunc) && status.st_size > 0)
-      IPosix::truncate(fd, 0, path);
+      IPosix::truncate(fd, 0, path());
   }
-  stream->place(status, myMode, false, false);
-  return stream;
+  place(status, myMode, false, false);
 }
 
 IHostFileStream::~IHostFileStream() {
