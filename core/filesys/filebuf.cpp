@@ -138,6 +138,7 @@ void IFSFileBuf::setEndOfFile(IFileSize size) {
 int IFSFileBuf::overflow(int c) {
   if (!IAccess::ofMode(fMode).writes())
     return EOF;
+  // Unread input that cannot be given back stays: output goes beside it.
   if (!fSeekable && hasGetArea())
     return overflowBesideInput(c);
   sync();

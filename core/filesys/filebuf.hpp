@@ -103,6 +103,8 @@ private:
   // Layouts of the array by state, by offset from its start:
   //   kIdle:     all six area pointers null, fPbackEnd null.
   //   kWriting:  pbase = 0, epptr = 4096; the last 4 bytes never take output.
+  //              After a failed write pbase stands past the bytes that
+  //              reached the file: pbase .. pptr is what is still to write.
   //   kReading:  gptr = fPbackEnd = 4, egptr = 4 + bytes read; bytes 0 to 3
   //              are room for characters put back.
   //              Putback into an idle or writing buffer (pending output is
