@@ -57,11 +57,11 @@ void IFSFileBuf::open(const IFile& file, int myMode, int otherMode) {
   if (!fArray)
     fArray.reset(new IArray);
 
+  fFile.reset(new IFile(file));
+  int mode = (myMode & ios::app) ? (myMode | ios::out) : myMode;
   // The record positions the stream at the end for ate and app, and a
   // borrowed descriptor stands where its owner left it; the buffer only
   // learns where that is. If that fails the stream goes unclosed.
-  fFile.reset(new IFile(file));
-  int mode = (myMode & ios::app) ? (myMode | ios::out) : myMode;
   try {
     fByteStream.reset(file.getRecord()->createStream(myMode, otherMode));
     fFilePosition = (mode & (ios::ate | ios::app)) ? fByteStream->endOfFile() : fByteStream->startPosition();
