@@ -353,6 +353,12 @@ TEST_F(FileBuf, WrongDirectionAnswersEofAndTouchesNothing) {
   EXPECT_NE(app->sputc('x'), EOF);
   app->sync();
   EXPECT_EQ(fMem->fData, "abcx");
+
+  // trunc asks to write as well, as it does of the host's open.
+  auto trunc = make("", ios::in | ios::trunc);
+  EXPECT_NE(trunc->sputc('y'), EOF);
+  trunc->sync();
+  EXPECT_EQ(fMem->fData, "y");
 }
 
 TEST_F(FileBuf, WritingAfterReadingGivesUnreadInputBack) {
