@@ -17,13 +17,15 @@ set(KELFILE_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/kelfile)
 
 # Every header that ifilestr.hpp, iostream.hpp (iostream.h), iomanip.hpp
 # (iomanip.h) and fstream.hpp (fstream.h) bring in, the std::string operations, the exceptions a caller catches, and the runtime's
-# start-up routines. The stream buffer, the host implementation and the
-# module's insides are not part of the interface.
+# start-up routines. The stream buffer's header comes along as the classic
+# filebuf's base; its code, the host implementation and the module's insides
+# are not part of the interface.
 set(KELFILE_PUBLIC_HEADERS
   core/base/icnparse.hpp
   core/base/iexcept.hpp
   core/base/itext.hpp
   core/base/kbexport.hpp
+  core/filesys/filebuf.hpp
   core/filesys/fsfilrec.hpp
   core/filesys/fsstream.hpp
   core/filesys/ifilestr.hpp

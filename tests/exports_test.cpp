@@ -1,6 +1,7 @@
 // The export check: the dynamic symbol table of the built libkelfile.so holds
 // IFileIOStream and the module's entry points and nothing else, and the
-// library carries its SONAME and version links.
+// library carries its SONAME and version links; libkelfstream.so exports the
+// classic file streams without the buffer under them.
 #include "tempdir.hpp"
 
 #include <gtest/gtest.h>
@@ -19,6 +20,9 @@
 
 #ifndef KELFILE_LIBRARY
 #error "KELFILE_LIBRARY (the path of the built libkelfile.so) must be defined by the build"
+#endif
+#ifndef KELFSTREAM_LIBRARY
+#error "KELFSTREAM_LIBRARY (the path of the built libkelfstream.so) must be defined by the build"
 #endif
 
 namespace {
@@ -201,6 +205,21 @@ TEST(IKelfileExports, CarriesItsSonameAndVersionLinks) {
   ASSERT_TRUE(fs::is_symlink(developmentLink)) << developmentLink;
   EXPECT_EQ(fs::read_symlink(sonameLink), file.filename());
   EXPECT_EQ(fs::read_symlink(developmentLink), fs::path(soname));
+}
+
+// The classic file streams' library exports them, the filebuf among them,
+// and nothing of the file buffer that the filebuf derives from.
+TEST(IKelfstreamExports, TheClassicStreamsButNotTheBufferUnderThem) {
+  const IDynamicImage image = readDynamicImage(KELFSTREAM_LIBRARY);
+  std::vector<std::string> missing{"filebuf::filebuf()", "filebuf::fd() const", "filebuf::underflow()",
+                                   "vtable for filebuf", "typeinfo for filebuf", "ifstream::ifstream(int)"};
+  for (const IDynamicSymbol& symbol : image.symbols) {
+    if (!symbol.defined || symbol.binding == STB_LOCAL)
+      continue;
+    EXPECT_EQ(symbol.demangled.find("IFSFileBuf"), std::string::npos) << symbol.demangled;
+    std::erase(missing, symbol.demangled);
+  }
+  EXPECT_TRUE(missing.empty()) << KELFSTREAM_LIBRARY << " does not export " << missing.front();
 }
 
 } // namespace

@@ -14,9 +14,12 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <type_traits>
 #include <unistd.h>
 
 namespace {
+
+static_assert(std::is_base_of_v<IFSFileBuf, filebuf>, "the classic filebuf is the file buffer itself");
 
 // --- open modes --------------------------------------------------------------
 
@@ -176,6 +179,8 @@ TEST(ClassicFailure, FailedWriteSetsBadbitAndKeepsTheError) {
   ASSERT_TRUE(full.good()) << full.rdbuf()->lastErrorText();
   for (int i = 0; i < 2000 && full.good(); ++i)
     full << "0123456789";
+  // The flush inside overflow failed, and overflow with it: nothing is dropped.
+  EXPECT_EQ(full.rdbuf()->out_waiting(), 4096);
   full.flush();
   EXPECT_TRUE(full.bad());
   EXPECT_EQ(full.rdbuf()->lastError(), ENOSPC);

@@ -1,12 +1,14 @@
 # Tests of the shared objects themselves. None of them links kelfile_static
 # into a program that also loads libkelfile.so: two copies of the classes.
 
-# exports_test (made by the glob above) reads libkelfile.so from disk.
+# exports_test (made by the glob above) reads libkelfile.so and
+# libkelfstream.so from disk.
 target_compile_definitions(exports_test PRIVATE
   KELFILE_LIBRARY="$<TARGET_FILE:kelfile>"
+  KELFSTREAM_LIBRARY="$<TARGET_FILE:kelfstream>"
   KELFILE_VERSION="${PROJECT_VERSION}"
   KELFILE_SOVERSION="${PROJECT_VERSION_MAJOR}")
-add_dependencies(exports_test kelfile)
+add_dependencies(exports_test kelfile kelfstream)
 
 # module_load_test loads and unloads the real libkelfile.so. It defines
 # _CRT_init and _CRT_term itself, exported so that they come before the

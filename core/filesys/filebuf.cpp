@@ -1,11 +1,22 @@
 #include "filebuf.hpp"
 
+#include "iaccess.hpp"
 #include "iexcept.hpp"
+#include "ifilesys.hpp"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
+
+// The buffer asks IAccess which way its open mode goes; IAccess reads the
+// mode's bits by these values, and a sharing mode's in and out bits are its
+// access.
+static_assert(int(IAccess::kModeIn) == int(ios::in) && int(IAccess::kModeOut) == int(ios::out) &&
+                  int(IAccess::kModeApp) == int(ios::app) && int(IAccess::kModeTrunc) == int(ios::trunc),
+              "IAccess reads the ios::open_mode bits by their values");
+static_assert(int(IAccess::kRead) == int(ios::in) && int(IAccess::kWrite) == int(ios::out),
+              "a sharing mode's ios::in and ios::out bits are the access it grants");
 
 namespace {
 
@@ -20,17 +31,65 @@ IFSFileStream::seek_dir tseek(ios::seek_dir a) {
   }
 }
 
+// Where a broken precondition of this file is reported: `line` is the
+// check's own __LINE__.
+IExceptionLocation here(const char* function, unsigned long line) {
+  return IExceptionLocation("filebuf", function, line);
+}
+
 } // namespace
 
-IFSFileBuf::IFSFileBuf(const IFile& file, int modeForMe, int modeForOthers)
-    : fMode(0), fBufferSize(kDefaultBuffer), fPbackEnd(nullptr), fFilePosition(0), fSeekable(true) {
+IFSFileBuf::IFSFileBuf() = default;
+
+IFSFileBuf::IFSFileBuf(const IFile& file, int modeForMe, int modeForOthers) : IFSFileBuf() {
   open(file, modeForMe, modeForOthers);
 }
 
-IFSFileBuf::~IFSFileBuf() {
-  // A destructor has no one to report to: the owning stream closes the buffer
-  // first and hears about failures there. Here the pending output and the
-  // close get one more try each, and the byte stream and array go regardless.
+// A destructor has no one to report to: the owning stream closes the buffer
+// first and hears about failures there.
+IFSFileBuf::~IFSFileBuf() { closeRegardless(); }
+
+void IFSFileBuf::open(const IFile& file, int myMode, int otherMode) {
+  if (fByteStream) {
+    // A second byte stream would leave the first open and unflushed.
+    IExcept__assertState("!fByteStream", here("IFSFileBuf::open(const IFile&,int,int)", __LINE__));
+  }
+  if (!fArray)
+    fArray.reset(new IArray);
+
+  fFile.reset(new IFile(file));
+  int mode = (myMode & ios::app) ? (myMode | ios::out) : myMode;
+  // The record positions the stream at the end for ate and app, and a
+  // borrowed descriptor stands where its owner left it; the buffer only
+  // learns where that is. If that fails the stream goes unclosed.
+  try {
+    fByteStream.reset(file.getRecord()->createStream(myMode, otherMode));
+    fFilePosition = (mode & (ios::ate | ios::app)) ? fByteStream->endOfFile() : fByteStream->startPosition();
+    fSeekable = fByteStream->canSeek();
+  } catch (...) {
+    fByteStream.reset();
+    fFile.reset();
+    fFilePosition = 0;
+    throw;
+  }
+  fMode = mode;
+}
+
+void IFSFileBuf::close() {
+  if (!fByteStream)
+    IExcept__assertState("fByteStream", here("IFSFileBuf::close()", __LINE__));
+  syncout();
+  fByteStream->close();
+  // Unread input of this file must never reach a later stream; until the
+  // close has succeeded it stays, so that a retry finds the buffer as it was.
+  dropGetArea();
+  fByteStream.reset();
+  fFile.reset();
+  fMode = 0;
+  fFilePosition = 0;
+}
+
+void IFSFileBuf::closeRegardless() noexcept {
   if (fByteStream) {
     try {
       syncout();
@@ -40,77 +99,51 @@ IFSFileBuf::~IFSFileBuf() {
       fByteStream->close();
     } catch (...) {
     }
-  }
-}
-
-void IFSFileBuf::open(const IFile& file, int myMode, int otherMode) {
-  if (fByteStream) {
-    IExcept__assertState("!fByteStream",
-                         IExceptionLocation("filebuf", "IFSFileBuf::open(const IFile&,int,int)", 108));
-    return; // a second byte stream would leave the first open and unflushed
-  }
-  if (!fBuffer)
-    fBuffer = std::make_unique_for_overwrite<char[]>(fBufferSize + kPutBackSize);
-
-  // The record positions the stream at the end for ate and app, and a
-  // borrowed descriptor stands where its owner left it; the buffer only
-  // learns where that is. If that fails the stream goes unclosed.
-  std::unique_ptr<IFSFileStream> stream(file.getRecord()->createStream(myMode, otherMode));
-  int mode = (myMode & ios::app) ? (myMode | ios::out) : myMode;
-  IFileSize start = (mode & (ios::ate | ios::app)) ? stream->endOfFile() : stream->startPosition();
-
-  fSeekable = stream->canSeek();
-  fByteStream = std::move(stream);
-  fMode = mode;
-  fFilePosition = start;
-  fFile = file;
-}
-
-void IFSFileBuf::close() {
-  if (!fByteStream) {
-    IExcept__assertState("fByteStream", IExceptionLocation("filebuf", "IFSFileBuf::close()", 145));
-  } else {
-    syncout();
-    fByteStream->close();
-    // Unread input of this file must never reach a later stream; until the
-    // close has succeeded it stays, so that a retry finds the buffer as it was.
-    dropGetArea();
     fByteStream.reset();
   }
-  fFile = IFile();
+  dropPutArea();
+  dropGetArea();
+  fFile.reset();
   fMode = 0;
   fFilePosition = 0;
 }
 
+IFile IFSFileBuf::file() const { return fFile ? *fFile : IFile(); }
+
 IFileSize IFSFileBuf::position() const {
-  IFileSize result = fFilePosition;
-  if (pbase())
-    result += pptr() - pbase();
-  else if (gptr())
-    result -= egptr() - gptr();
-  return result;
+  switch (fState) {
+  case kWriting:
+  case kBesideInput:
+    return fFilePosition + (pptr() - pbase());
+  case kReading:
+    return fFilePosition - (egptr() - gptr());
+  case kIdle:
+    break;
+  }
+  return fFilePosition;
 }
 
 IFileSize IFSFileBuf::endOfFile() const {
   if (!fByteStream)
-    IExcept__assertState("fByteStream", IExceptionLocation("filebuf", "IFSFileBuf::endOfFile() const", __LINE__));
+    IExcept__assertState("fByteStream", here("IFSFileBuf::endOfFile() const", __LINE__));
   return fByteStream->endOfFile();
 }
 
 void IFSFileBuf::setEndOfFile(IFileSize size) {
   if (!fByteStream)
-    IExcept__assertState("fByteStream",
-                         IExceptionLocation("filebuf", "IFSFileBuf::setEndOfFile(IFileSize)", __LINE__));
+    IExcept__assertState("fByteStream", here("IFSFileBuf::setEndOfFile(IFileSize)", __LINE__));
   fByteStream->setEndOfFile(size);
 }
 
 int IFSFileBuf::overflow(int c) {
-  if (!(fMode & ios::out))
+  if (!IAccess::ofMode(fMode).writes())
     return EOF;
-  if (!fSeekable && gptr())
+  // Unread input that cannot be given back stays: output goes beside it.
+  if (!fSeekable && hasGetArea())
     return overflowBesideInput(c);
   sync();
-  setp(fBuffer.get(), fBuffer.get() + fBufferSize);
+  setp(array(), array() + kDefaultBuffer);
+  fState = kWriting;
   if (c != EOF) {
     *pptr() = static_cast<char>(c);
     pbump(1);
@@ -119,33 +152,33 @@ int IFSFileBuf::overflow(int c) {
 }
 
 int IFSFileBuf::underflow() {
-  if (!(fMode & ios::in))
+  if (!IAccess::ofMode(fMode).reads())
     return EOF;
-  if (gptr() && gptr() < egptr())
+  if (hasGetArea() && gptr() < egptr())
     return static_cast<unsigned char>(*gptr());
   sync();
 
-  char* readBuf = fBuffer.get() + kPutBackSize;
-  std::ptrdiff_t answer = fByteStream->doRead(readBuf, static_cast<int>(fBufferSize));
-  if (answer < 0 || static_cast<std::size_t>(answer) > fBufferSize) {
+  char* readBuf = array() + kPutBackSize;
+  std::ptrdiff_t answer = fByteStream->doRead(readBuf, kDefaultBuffer);
+  if (answer < 0 || answer > kDefaultBuffer) {
     // Taking this count would hand out, or later overwrite, bytes outside the array.
-    IThrowSystemError("read", fFile.isValid() ? fFile.path().str() : std::string("(unnamed file)"), EIO,
+    IThrowSystemError("read", fFile->isValid() ? fFile->path().str() : std::string("(unnamed file)"), EIO,
                       "the byte stream answered " + std::to_string(answer) + " bytes for " +
-                          std::to_string(fBufferSize) + " asked");
+                          std::to_string(kDefaultBuffer) + " asked");
   }
-  std::size_t bytesRead = static_cast<std::size_t>(answer);
-  if (bytesRead == 0)
+  if (answer == 0)
     return EOF;
-  fFilePosition += static_cast<IFileSize>(bytesRead);
+  fFilePosition += static_cast<IFileSize>(answer);
   // The room in front holds no character yet: eback stays at the bytes read,
   // so that stepping back (unget) never reaches a stale byte of the array.
-  setg(readBuf, readBuf, readBuf + bytesRead);
-  fPbackEnd = gptr();
+  setg(readBuf, readBuf, readBuf + answer);
+  fPbackEnd = readBuf;
+  fState = kReading;
   return static_cast<unsigned char>(*gptr());
 }
 
 int IFSFileBuf::pbackfail(int c) {
-  if (!(fMode & ios::in))
+  if (!IAccess::ofMode(fMode).reads())
     return EOF;
   // Nothing goes back in front of the file's first byte: a position below 0
   // would make every later seek of the buffer fail. A stream without
@@ -161,36 +194,45 @@ int IFSFileBuf::pbackfail(int c) {
     return 1;
   }
 
-  if (!gptr()) {
-    // The one-byte get area lies where the put area would be: write what is
-    // pending first, so that c stands for the last byte written.
-    syncout();
-    char* last = fBuffer.get() + fBufferSize - 1;
-    setg(last, last, last + 1);
-    fPbackEnd = egptr();
-    *last = static_cast<char>(c);
-    return 1;
+  switch (fState) {
+  case kIdle:
+  case kWriting:
+    return putBackAlone(c);
+  case kReading:
+  case kBesideInput:
+    if (gptr() > array()) {
+      // Free room in front: the character goes there, and eback follows it,
+      // so that the get area never reaches bytes that hold no character.
+      char* g = gptr() - 1;
+      *g = static_cast<char>(c);
+      setg(g < eback() ? g : eback(), g, egptr());
+      return 1;
+    }
+    return putBackShifting(c);
   }
+  return EOF;
+}
 
-  if (gptr() > fBuffer.get()) {
-    // Free room in front: the character goes there, and eback follows it, so
-    // that the get area never reaches bytes that hold no character.
-    char* g = gptr() - 1;
-    *g = static_cast<char>(c);
-    setg(g < eback() ? g : eback(), g, egptr());
-    return 1;
-  }
+int IFSFileBuf::putBackAlone(int c) {
+  // The one-byte get area lies where the put area would be: write what is
+  // pending first, so that c stands for the last byte written.
+  syncout();
+  char* last = array() + kDefaultBuffer - 1;
+  setg(last, last, last + 1);
+  fPbackEnd = egptr();
+  fState = kReading;
+  *last = static_cast<char>(c);
+  return 1;
+}
 
+int IFSFileBuf::putBackShifting(int c) {
   // No room in front: shift the array up by a quarter of its size at a time,
   // until the bytes read from the file reach the array's end.
-  std::size_t delta = fBufferSize >> 2;
-  std::size_t room = static_cast<std::size_t>(bufferEnd() - fPbackEnd);
-  if (room < delta)
-    delta = room;
+  std::ptrdiff_t delta = std::min<std::ptrdiff_t>(kDefaultBuffer / 4, arrayEnd() - fPbackEnd);
   // Without positions nothing can be given back, so the shift stops where
   // the unread bytes would fall off the array's end.
-  if (!fSeekable && static_cast<std::size_t>(bufferEnd() - egptr()) < delta)
-    delta = static_cast<std::size_t>(bufferEnd() - egptr());
+  if (!fSeekable)
+    delta = std::min(delta, arrayEnd() - egptr());
   if (delta == 0)
     return EOF;
   // The shift carries the whole array: output collected beside the input
@@ -199,17 +241,16 @@ int IFSFileBuf::pbackfail(int c) {
 
   // Unread bytes pushed past the array's end are given back to the byte
   // stream, so that they are read again after the ones still held.
-  std::size_t total = fBufferSize + kPutBackSize;
-  std::size_t newEnd = static_cast<std::size_t>(egptr() - fBuffer.get()) + delta;
+  std::ptrdiff_t total = arrayEnd() - array();
+  std::ptrdiff_t newEnd = (egptr() - array()) + delta;
   if (newEnd > total) {
-    IFileSize lost = static_cast<IFileSize>(newEnd - total);
-    fFilePosition = fByteStream->doSeek(-lost, IFSFileStream::cur);
+    fFilePosition = fByteStream->doSeek(-static_cast<IFileSize>(newEnd - total), IFSFileStream::cur);
     newEnd = total;
   }
 
-  std::memmove(fBuffer.get() + delta, fBuffer.get(), total - delta);
-  char* g = fBuffer.get() + delta - 1;
-  setg(g, g, fBuffer.get() + newEnd);
+  std::memmove(array() + delta, array(), static_cast<std::size_t>(total - delta));
+  char* g = array() + delta - 1;
+  setg(g, g, array() + newEnd);
   fPbackEnd += delta;
   *gptr() = static_cast<char>(c);
   return 1;
@@ -225,17 +266,16 @@ int IFSFileBuf::overflowBesideInput(int c) {
   syncout();
   // The unread bytes, with up to kPutBackSize read ones in front for unget,
   // move to the array's start; the rest of the array takes output.
-  char* array = fBuffer.get();
   std::ptrdiff_t keep = std::min<std::ptrdiff_t>(kPutBackSize, gptr() - eback());
   char* from = gptr() - keep;
-  std::ptrdiff_t shift = from - array;
+  std::ptrdiff_t shift = from - array();
   if (shift > 0) {
     std::ptrdiff_t count = egptr() - from;
-    std::memmove(array, from, static_cast<std::size_t>(count));
-    setg(array, array + keep, array + count);
-    fPbackEnd = array + std::max<std::ptrdiff_t>(0, (fPbackEnd - array) - shift);
+    std::memmove(array(), from, static_cast<std::size_t>(count));
+    setg(array(), array() + keep, array() + count);
+    fPbackEnd = array() + std::max<std::ptrdiff_t>(0, (fPbackEnd - array()) - shift);
   }
-  if (egptr() == bufferEnd()) {
+  if (egptr() == arrayEnd()) {
     // The array is all unread input: the character goes out on its own.
     if (c != EOF) {
       char one = static_cast<char>(c);
@@ -244,7 +284,8 @@ int IFSFileBuf::overflowBesideInput(int c) {
     }
     return 0;
   }
-  setp(egptr(), std::min(bufferEnd(), egptr() + fBufferSize));
+  setp(egptr(), egptr() + std::min<std::ptrdiff_t>(arrayEnd() - egptr(), kDefaultBuffer));
+  fState = kBesideInput;
   if (c != EOF) {
     *pptr() = static_cast<char>(c);
     pbump(1);
@@ -253,7 +294,7 @@ int IFSFileBuf::overflowBesideInput(int c) {
 }
 
 void IFSFileBuf::syncout() {
-  if (!pbase())
+  if (!hasPutArea())
     return;
   std::size_t count = static_cast<std::size_t>(pptr() - pbase());
   if (count != 0) {
@@ -262,7 +303,8 @@ void IFSFileBuf::syncout() {
     } catch (const IWriteError& e) {
       // What reached the file stays there; only the rest stays pending, so
       // that the next flush writes each byte once.
-      std::size_t written = static_cast<std::size_t>(std::clamp<long long>(e.bytesWritten(), 0, static_cast<long long>(count)));
+      std::size_t written =
+          static_cast<std::size_t>(std::clamp<long long>(e.bytesWritten(), 0, static_cast<long long>(count)));
       fFilePosition += static_cast<IFileSize>(written);
       char* end = epptr();
       setp(pbase() + written, end);
@@ -271,7 +313,7 @@ void IFSFileBuf::syncout() {
     }
     fFilePosition += static_cast<IFileSize>(count);
   }
-  setp(nullptr, nullptr);
+  dropPutArea();
   // An appending write lands at the end as other writers left it: the
   // position is where the write ended, which only the stream knows.
   if (count != 0 && (fMode & ios::app) && fSeekable)
@@ -279,7 +321,7 @@ void IFSFileBuf::syncout() {
 }
 
 void IFSFileBuf::syncin() {
-  if (gptr() && egptr() > gptr()) {
+  if (hasGetArea() && egptr() > gptr()) {
     // Unread input cannot be given back to a stream without positions; it
     // stays in the buffer to be read.
     if (!fSeekable)
@@ -290,9 +332,21 @@ void IFSFileBuf::syncin() {
   dropGetArea();
 }
 
+void IFSFileBuf::dropPutArea() {
+  setp(nullptr, nullptr);
+  if (fState == kWriting)
+    fState = kIdle;
+  else if (fState == kBesideInput)
+    fState = kReading;
+}
+
 void IFSFileBuf::dropGetArea() {
   setg(nullptr, nullptr, nullptr);
   fPbackEnd = nullptr;
+  if (fState == kReading)
+    fState = kIdle;
+  else if (fState == kBesideInput)
+    fState = kWriting;
 }
 
 streampos IFSFileBuf::seekoff(streamoff offset, ios::seek_dir dir, int) {

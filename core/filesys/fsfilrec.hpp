@@ -28,11 +28,13 @@ public:
   ~IFSFileRecord() override;
 
   // Opens the file and returns a new byte stream that the caller owns.
-  // `myMode` is the caller's ios::open_mode bits: read access for `in`, write
-  // access for `out` or `app`; `trunc` cuts the file; the stream stands at the
-  // file's end for `ate` or `app` and at 0 otherwise. `otherMode` is the
-  // access granted to other users of the file while the stream is open.
-  // Throws IInvalidParameter for a mode that asks for no access and
-  // IAccessError when the file cannot be opened.
+  // `myMode` is the caller's ios::open_mode bits, whose access IAccess::ofMode
+  // reads: read access for `in`, write access for `out`, `app` or `trunc`.
+  // `trunc` cuts the file; with `app` every write lands at the file's end;
+  // the stream stands at the file's end for `ate` or `app` and at 0
+  // otherwise. `otherMode` is the access granted to other users of the file
+  // while the stream is open (IAccess::ofSharing). Throws IInvalidParameter
+  // for a mode that asks for no access and IAccessError when the file cannot
+  // be opened.
   virtual IFSFileStream* createStream(int myMode, int otherMode) const = 0;
 };

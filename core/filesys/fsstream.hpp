@@ -1,10 +1,13 @@
 // IFSFileStream: the byte stream through which all file I/O passes.
 //
 // A stream stands at one position; doRead and doWrite act there and move it
-// on. Every failure is thrown as an IAccessError (or a subclass) that names
-// the operation, the path and the system's error. Deleting a stream releases
-// the file even when close() was never called. Not safe to use from two
-// threads at once.
+// on. A failure of the system is thrown as an IAccessError that names the
+// operation, the path and the system's error (IWriteError, its subclass, from
+// doWrite); an argument the stream refuses (a negative count or size, no
+// buffer, an unknown direction) as IInvalidParameter; any operation but
+// close on a closed stream as IInvalidRequest. Deleting a stream releases the
+// file even when close() was never called. Not safe to use from two threads
+// at once.
 #pragma once
 
 #include "kbexport.hpp"

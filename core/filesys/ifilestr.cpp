@@ -8,6 +8,9 @@
 
 namespace {
 
+// Whether the file must exist, may be made or is replaced. This follows out,
+// not the access the mode asks for: app without out writes, but needs an
+// existing file.
 IFileSystemEntity::ECreateFlags createFlags(int mode) {
   if ((mode & ios::trunc) && !(mode & ios::noreplace))
     return IFileSystemEntity::kReplaceExisting;

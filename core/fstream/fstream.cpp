@@ -1,13 +1,11 @@
-// The classic file streams over IFSFileBuf. The public filebuf cannot derive
-// from IFSFileBuf, whose header brings <memory> and <string> (and with them
-// the standard streams and <unistd.h>) into every classic program; it owns an
-// engine that does, and lends it its areas around each call, so that the
-// character operations run inline on the filebuf's own pointers and the
-// engine sees exactly the areas it made.
+// The classic file streams. The classic filebuf is the file buffer itself:
+// its overrides run the buffer's own operations and turn what they throw into
+// the classic answers (EOF, null, the state bits) and the kept error.
 #include "fstream.hpp"
 
-#include "filebuf.hpp"
+#include "iaccess.hpp"
 #include "iexcept.hpp"
+#include "ifilesys.hpp"
 
 #include <cerrno>
 #include <exception>
@@ -16,25 +14,9 @@
 
 namespace {
 
-// The file the engine opens, watched so that the engine knows its byte
-// stream (for fd()) while IFSFileBuf owns it.
-class IWatchedRecord final : public IFSFileRecord {
-public:
-  explicit IWatchedRecord(IFile target) : fTarget(std::move(target)) {}
-  IText path() const override { return fTarget.path(); }
-  IFSFileStream* createStream(int myMode, int otherMode) const override {
-    fMade = fTarget.getRecord()->createStream(myMode, otherMode);
-    return fMade;
-  }
-  IFSFileStream* made() const { return fMade; }
-
-private:
-  IFile fTarget;
-  mutable IFSFileStream* fMade = nullptr;
-};
-
 // Others may read and write a file that a classic stream has open.
-constexpr int kShareAll = ios::in | ios::out;
+constexpr int kShareAll = IAccess::kReadWrite;
+static_assert(IAccess::ofSharing(kShareAll) == IAccess(IAccess::kReadWrite), "the sharing mode grants both");
 
 // What the classic modes ask of the file before it is opened: nocreate
 // needs it, noreplace must not find it, writing makes a missing one.
@@ -43,255 +25,156 @@ IFileSystemEntity::ECreateFlags ruleOf(int mode) {
     return IFileSystemEntity::kMustExist;
   if (mode & ios::noreplace)
     return IFileSystemEntity::kCreateOnly;
-  if (mode & (ios::out | ios::app | ios::trunc))
+  if (IAccess::ofMode(mode).writes())
     return IFileSystemEntity::kCreateIfNeeded;
   return IFileSystemEntity::kMustExist;
 }
 
-// The mode the buffer opens with: app writes, and out alone (without in, app
-// or ate) replaces the file's content, as ofstream(name) always has.
+// The mode the buffer opens with: app writes, and writing without reading,
+// app or ate replaces the file's content, as ofstream(name) always has.
 int classicMode(int mode) {
   if (mode & ios::app)
     mode |= ios::out;
-  if ((mode & ios::out) && !(mode & (ios::in | ios::app | ios::ate)))
+  IAccess access = IAccess::ofMode(mode);
+  if (access.writes() && !access.reads() && !(mode & (ios::app | ios::ate)))
     mode |= ios::trunc;
   return mode;
 }
 
 } // namespace
 
-// The engine: IFSFileBuf, opened when it is made, with its areas open to the
-// filebuf that lends them.
-class IClassicEngine final : public IFSFileBuf {
+class filebuf::IErrorText {
 public:
-  IClassicEngine(const IFile& file, int mode) : IFSFileBuf(file, mode, kShareAll) {}
-
-  void lend(char* eb, char* g, char* eg, char* pb, char* pp, char* ep) {
-    setg(eb, g, eg);
-    setp(pb, ep);
-    pbump(static_cast<int>(pp - pb));
-  }
-  using IFSFileBuf::eback;
-  using IFSFileBuf::egptr;
-  using IFSFileBuf::epptr;
-  using IFSFileBuf::gptr;
-  using IFSFileBuf::pbase;
-  using IFSFileBuf::pptr;
-};
-
-// The insides of a filebuf: the engine while a file is open (kept after a
-// close, for its array), and the last failure. Every exception of the engine
-// stops here and becomes the classic result (EOF, false) and the error.
-class IClassicFileBuf {
-public:
-  bool isOpen() const { return fRecord != nullptr; }
-  int descriptor() const { return fRecord && fRecord->made() ? fRecord->made()->descriptor() : -1; }
-  int error() const { return fError; }
-  const char* errorText() const { return fErrorText.c_str(); }
-  IClassicEngine* engine() const { return fEngine.get(); }
-
-  bool openFile(const IFile& file, int mode) {
-    return guard(
-        [&] {
-          auto record = std::make_shared<IWatchedRecord>(file);
-          if (fEngine)
-            fEngine->open(IFile(record), mode, kShareAll);
-          else
-            fEngine = std::make_unique<IClassicEngine>(IFile(record), mode);
-          fRecord = record;
-          return true;
-        },
-        false);
-  }
-  bool openPath(const char* name, int mode, int prot) {
-    return guard(
-        [&] {
-          if (!name)
-            throw IInvalidParameter("a file cannot be named by a null pointer");
-          IFile file(name, ruleOf(mode), prot);
-          if ((mode & ios::nocreate) && (mode & ios::noreplace))
-            IThrowSystemError("create", file.path().str(), EEXIST, "the file exists already");
-          return openFile(file, classicMode(mode));
-        },
-        false);
-  }
-  bool attachTo(int fd) {
-    return guard(
-        [&] {
-          int access = 0;
-          IFile file = IFile::borrowing(fd, &access);
-          return openFile(file, access);
-        },
-        false);
-  }
-  // Closes in every case: when the engine's close fails, the engine goes
-  // (its destructor tries once more and releases the file regardless).
-  bool closeFile() {
-    bool closed = guard(
-        [&] {
-          fEngine->close();
-          return true;
-        },
-        false);
-    if (!closed)
-      fEngine.reset();
-    fRecord.reset();
-    return closed;
-  }
-
-  // The failures so far, to tell a failure from a plain EOF.
-  int failures() const { return fFailures; }
-
-  template <class F, class R> R guard(F action, R failed) {
-    try {
-      return action();
-    } catch (const IAccessError& e) {
-      fail(e.errorId(), e.what());
-    } catch (const std::bad_alloc&) {
-      fail(ENOMEM, "out of memory");
-    } catch (const std::exception& e) {
-      fail(EINVAL, e.what());
-    } catch (...) {
-      fail(EIO, "an unknown failure");
-    }
-    return failed;
-  }
-
-private:
-  void fail(int error, const char* text) {
-    ++fFailures;
-    fError = error;
-    try {
-      fErrorText = text;
-    } catch (...) {
-      fErrorText.clear();
-    }
-  }
-
-  std::unique_ptr<IClassicEngine> fEngine;
-  std::shared_ptr<IWatchedRecord> fRecord; // while open
-  int fError = 0;
-  int fFailures = 0;
-  std::string fErrorText;
-};
-
-// Lends the filebuf's areas to its engine for one call and takes them back
-// afterwards, as the engine left them.
-class filebuf::IAreas {
-public:
-  explicit IAreas(filebuf& owner) : fOwner(owner), fEngine(owner.fInsides->engine()) {
-    if (fEngine)
-      fEngine->lend(owner.eback(), owner.gptr(), owner.egptr(), owner.pbase(), owner.pptr(), owner.epptr());
-  }
-  ~IAreas() {
-    IClassicEngine* engine = fOwner.fInsides->engine();
-    if (!engine) {
-      fOwner.setg(nullptr, nullptr, nullptr);
-      fOwner.setp(nullptr, nullptr);
-      return;
-    }
-    fOwner.setg(engine->eback(), engine->gptr(), engine->egptr());
-    fOwner.setp(engine->pbase(), engine->epptr());
-    fOwner.pbump(static_cast<int>(engine->pptr() - engine->pbase()));
-  }
-  IAreas(const IAreas&) = delete;
-  IAreas& operator=(const IAreas&) = delete;
-
-  IClassicEngine* engine() const { return fEngine; }
-
-private:
-  filebuf& fOwner;
-  IClassicEngine* fEngine;
+  std::string fText;
 };
 
 const int filebuf::openprot = 0644;
 
-filebuf::filebuf() : fInsides(new IClassicFileBuf) {}
+filebuf::filebuf() = default;
 
 filebuf::filebuf(int fd) : filebuf() { attach(fd); }
 
 filebuf::~filebuf() {
   if (is_open())
     close();
-  delete fInsides;
 }
 
-int filebuf::is_open() const { return fInsides->isOpen(); }
+int filebuf::is_open() const { return isOpen(); }
 
-int filebuf::fd() const { return is_open() ? fInsides->descriptor() : EOF; }
+int filebuf::fd() const { return is_open() ? descriptor() : EOF; }
 
-int filebuf::lastError() const { return fInsides->error(); }
+int filebuf::lastError() const { return fError; }
 
-const char* filebuf::lastErrorText() const { return fInsides->errorText(); }
+const char* filebuf::lastErrorText() const { return fErrorText ? fErrorText->fText.c_str() : ""; }
+
+void filebuf::fail(int error, const char* text) noexcept {
+  fError = error;
+  try {
+    if (!fErrorText)
+      fErrorText.reset(new IErrorText);
+    fErrorText->fText = text;
+  } catch (...) {
+    if (fErrorText)
+      fErrorText->fText.clear();
+  }
+}
+
+// Every exception of the buffer stops here, in the outermost call: the
+// buffer's own virtual calls (sync from overflow, seekoff from pbackfail)
+// come back through these overrides, and a failure there belongs to the call
+// that made them, which must not carry on as if it had succeeded.
+template <class Result, class Call> Result filebuf::guard(Result failed, bool report, Call call) {
+  if (fGuarding)
+    return call();
+  fGuarding = true;
+  try {
+    Result result = call();
+    fGuarding = false;
+    return result;
+  } catch (const IAccessError& e) {
+    fail(e.errorId(), e.what());
+  } catch (const std::bad_alloc&) {
+    fail(ENOMEM, "out of memory");
+  } catch (const std::exception& e) {
+    fail(EINVAL, e.what());
+  } catch (...) {
+    fail(EIO, "an unknown failure");
+  }
+  fGuarding = false;
+  if (report && fOwner)
+    fOwner->setstate(ios::badbit);
+  return failed;
+}
 
 filebuf* filebuf::open(const char* name, int mode, int prot) {
   if (is_open())
     return nullptr;
-  IAreas areas(*this);
-  return fInsides->openPath(name, mode, prot) ? this : nullptr;
+  bool opened = guard(false, false, [&] {
+    if (!name)
+      throw IInvalidParameter("a file cannot be named by a null pointer");
+    IFile file(name, ruleOf(mode), prot);
+    if ((mode & ios::nocreate) && (mode & ios::noreplace))
+      IThrowSystemError("create", file.path().str(), EEXIST, "the file exists already");
+    IFSFileBuf::open(file, classicMode(mode), kShareAll);
+    return true;
+  });
+  return opened ? this : nullptr;
 }
 
 filebuf* filebuf::attach(int fd) {
   if (is_open())
     return nullptr;
-  IAreas areas(*this);
-  return fInsides->attachTo(fd) ? this : nullptr;
+  bool opened = guard(false, false, [&] {
+    int access = 0;
+    IFile file = IFile::borrowing(fd, &access);
+    IFSFileBuf::open(file, access, kShareAll);
+    return true;
+  });
+  return opened ? this : nullptr;
 }
 
+// Closes in every case: when the close fails, the buffer lets the file go
+// regardless, after one more try.
 filebuf* filebuf::close() {
   if (!is_open())
     return nullptr;
-  IAreas areas(*this);
-  return fInsides->closeFile() ? this : nullptr;
-}
-
-bool filebuf::reportFailure(int failuresBefore) {
-  if (fInsides->failures() == failuresBefore)
-    return false;
-  if (fOwner)
-    fOwner->setstate(ios::badbit);
-  return true;
+  bool closed = guard(false, false, [&] {
+    IFSFileBuf::close();
+    return true;
+  });
+  if (!closed)
+    closeRegardless();
+  return closed ? this : nullptr;
 }
 
 streambuf* filebuf::setbuf(char*, int) { return is_open() ? nullptr : this; }
 
-template <class Result, class Call> Result filebuf::forward(Result closed, Result failed, bool report, Call call) {
-  IAreas areas(*this);
-  IClassicEngine* e = areas.engine();
-  if (!e || !is_open())
-    return closed;
-  int before = fInsides->failures();
-  Result result = fInsides->guard([&] { return call(*e); }, failed);
-  if (report)
-    reportFailure(before);
-  return result;
-}
-
 int filebuf::overflow(int c) {
-  return forward(EOF, EOF, true, [c](IClassicEngine& e) { return e.overflow(c); });
+  return !is_open() ? EOF : guard(EOF, true, [&] { return IFSFileBuf::overflow(c); });
 }
 
 int filebuf::underflow() {
-  return forward(EOF, EOF, true, [](IClassicEngine& e) { return e.underflow(); });
+  return !is_open() ? EOF : guard(EOF, true, [&] { return IFSFileBuf::underflow(); });
 }
 
 int filebuf::pbackfail(int c) {
-  return forward(EOF, EOF, true, [c](IClassicEngine& e) { return e.pbackfail(c); });
+  return !is_open() ? EOF : guard(EOF, true, [&] { return IFSFileBuf::pbackfail(c); });
 }
 
 int filebuf::sync() {
-  return forward(0, EOF, true, [](IClassicEngine& e) { return e.sync(); });
+  return !is_open() ? 0 : guard(EOF, true, [&] { return IFSFileBuf::sync(); });
 }
 
-// A seek that fails answers EOF and leaves the state bits to the stream.
 streampos filebuf::seekoff(streamoff offset, ios::seek_dir dir, int mode) {
-  return forward(streampos(EOF), streampos(EOF), false,
-                 [&](IClassicEngine& e) { return e.seekoff(offset, dir, mode); });
+  if (!is_open())
+    return EOF;
+  return guard(streampos(EOF), false, [&] { return IFSFileBuf::seekoff(offset, dir, mode); });
 }
 
 streampos filebuf::seekpos(streampos position, int mode) {
-  return forward(streampos(EOF), streampos(EOF), false,
-                 [&](IClassicEngine& e) { return e.seekpos(position, mode); });
+  if (!is_open())
+    return EOF;
+  return guard(streampos(EOF), false, [&] { return IFSFileBuf::seekpos(position, mode); });
 }
 
 fstreambase::fstreambase() {

@@ -9,24 +9,23 @@
 //
 // They keep the classic contract, not IFileIOStream's: nothing is thrown. A
 // failed open sets failbit, a failed read or write badbit (a failed read
-// also ends the input), and closing a
-// closed stream fails quietly; the buffer keeps the system's error of its
-// last failure (lastError, lastErrorText). The open modes are the classic
-// ones: out without in, app or ate empties an existing file, nocreate
-// refuses a missing file, noreplace an existing one, app starts at the end
-// (once, at open), ate starts at the end. New files get the protection
-// `prot` less the umask. Other users of the file may read and write it
-// meanwhile (sharing mode ios::in | ios::out). Underneath is IFileIOStream's
-// buffer: one 4096-byte array for reading and writing, no seek needed between
-// them, deep putback, 64-bit positions. Not safe to use from two threads at once.
+// also ends the input), and closing a closed stream fails quietly; the
+// buffer keeps the system's error of its last failure (lastError,
+// lastErrorText). The open modes are the classic ones: out without in, app or
+// ate empties an existing file, nocreate refuses a missing file, noreplace an
+// existing one, app writes at the file's end, ate starts at the end. New
+// files get the protection `prot` less the umask. Other users of the file may
+// read and write it meanwhile (sharing mode ios::in | ios::out). The filebuf
+// is IFileIOStream's buffer itself: one 4096-byte array for reading and
+// writing, no seek needed between them, deep putback, 64-bit positions. Not
+// safe to use from two threads at once.
 #pragma once
 
+#include "filebuf.hpp"
 #include "iostream.hpp"
 #include "kfsexport.hpp"
 
-class IClassicFileBuf;
-
-class KELFSTREAM_API filebuf : public streambuf {
+class KELFSTREAM_API filebuf : public IFSFileBuf {
 public:
   // The protection of new files by default (less the umask).
   static const int openprot;
@@ -62,12 +61,16 @@ public:
   // answers this buffer and changes nothing, on an open one null.
   streambuf* setbuf(char* p, int length) override;
 
+  // The buffer's operations, each failure of the file caught and kept:
+  // overflow, underflow, pbackfail and sync answer EOF then and set the
+  // stream's badbit (a read that fails must not pass for the end of the
+  // input). sync answers 0 otherwise.
   int overflow(int c = EOF) override;
   int underflow() override;
   int pbackfail(int c) override;
-  // 0, or EOF when pending output cannot be written.
   int sync() override;
-  // The new position, or EOF when the buffer is closed or the seek fails.
+  // The new position, or EOF when the buffer is closed or the seek fails;
+  // the state bits are the stream's to set.
   streampos seekoff(streamoff offset, ios::seek_dir dir, int mode = ios::in | ios::out) override;
   streampos seekpos(streampos position, int mode = ios::in | ios::out) override;
 
@@ -75,21 +78,32 @@ private:
   filebuf(const filebuf&);
   filebuf& operator=(const filebuf&);
 
-  // Hands this buffer's areas to the engine, then calls it, then takes them back.
-  class IAreas;
+  // The buffer's own interface throws, and its code is not exported: classic
+  // callers have the one above.
+  using IFSFileBuf::closeRegardless;
+  using IFSFileBuf::descriptor;
+  using IFSFileBuf::endOfFile;
+  using IFSFileBuf::file;
+  using IFSFileBuf::isOpen;
+  using IFSFileBuf::mode;
+  using IFSFileBuf::position;
+  using IFSFileBuf::setEndOfFile;
+
+  // The text of the last failure, made by the first one (fstream.cpp).
+  class IErrorText;
 
   friend class fstreambase;
 
-  // After a failure of the file, the stream's badbit: a read that fails
-  // must not pass for the end of the input.
-  bool reportFailure(int failuresBefore);
-  // Calls the engine with this buffer's areas lent to it: `closed` when
-  // the buffer is closed, `failed` when the file fails (badbit too, when
-  // `report` asks for it). Defined and used in fstream.cpp only.
-  template <class Result, class Call> Result forward(Result closed, Result failed, bool report, Call call);
+  // Runs `call` and answers its result, or `failed` when it throws: the
+  // error is then kept, and the stream's badbit set when `report` asks for
+  // it. Defined and used in fstream.cpp only.
+  template <class Result, class Call> Result guard(Result failed, bool report, Call call);
+  void fail(int error, const char* text) noexcept;
 
-  IClassicFileBuf* fInsides; // owned
-  ios* fOwner = nullptr;     // the stream whose buffer this is, if any
+  int fError = 0;                // errno of the last failure, 0 for none
+  IOwner<IErrorText> fErrorText; // null until the first failure
+  ios* fOwner = nullptr;         // the stream whose buffer this is, if any
+  bool fGuarding = false;        // within guard: inner calls let failures pass
 };
 
 // The base of the file streams: their filebuf and the open and close that

@@ -92,7 +92,8 @@ void IMemoryStream::doWrite(const void* buffer, int count) {
     fPosition = static_cast<IFileSize>(data.size());
   if (static_cast<std::size_t>(fPosition) + static_cast<std::size_t>(count) > data.size())
     data.resize(static_cast<std::size_t>(fPosition) + static_cast<std::size_t>(count), '\0');
-  std::memcpy(data.data() + fPosition, buffer, static_cast<std::size_t>(count));
+  if (count > 0)
+    std::memcpy(data.data() + fPosition, buffer, static_cast<std::size_t>(count));
   if (fFile->fKeepWrites)
     fFile->fWrites.emplace_back(fPosition, std::string(data, static_cast<std::size_t>(fPosition),
                                                        static_cast<std::size_t>(count)));
