@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <string>
 
 // The buffer asks IAccess which way its open mode goes; IAccess reads the
@@ -39,7 +40,10 @@ IExceptionLocation here(const char* function, unsigned long line) {
 
 } // namespace
 
-IFSFileBuf::IFSFileBuf() = default;
+static_assert(sizeof(IFile) <= 4 * sizeof(void*) && alignof(IFile) <= alignof(void*),
+              "the buffer holds its IFile in place");
+
+IFSFileBuf::IFSFileBuf() { new (fFile) IFile(); }
 
 IFSFileBuf::IFSFileBuf(const IFile& file, int modeForMe, int modeForOthers) : IFSFileBuf() {
   open(file, modeForMe, modeForOthers);
@@ -47,7 +51,14 @@ IFSFileBuf::IFSFileBuf(const IFile& file, int modeForMe, int modeForOthers) : IF
 
 // A destructor has no one to report to: the owning stream closes the buffer
 // first and hears about failures there.
-IFSFileBuf::~IFSFileBuf() { closeRegardless(); }
+IFSFileBuf::~IFSFileBuf() {
+  closeRegardless();
+  heldFile().~IFile();
+}
+
+IFile& IFSFileBuf::heldFile() const {
+  return *std::launder(reinterpret_cast<IFile*>(const_cast<unsigned char*>(fFile)));
+}
 
 void IFSFileBuf::open(const IFile& file, int myMode, int otherMode) {
   if (fByteStream) {
@@ -57,7 +68,7 @@ void IFSFileBuf::open(const IFile& file, int myMode, int otherMode) {
   if (!fArray)
     fArray.reset(new IArray);
 
-  fFile.reset(new IFile(file));
+  heldFile() = file;
   int mode = (myMode & ios::app) ? (myMode | ios::out) : myMode;
   // The record positions the stream at the end for ate and app, and a
   // borrowed descriptor stands where its owner left it; the buffer only
@@ -68,7 +79,7 @@ void IFSFileBuf::open(const IFile& file, int myMode, int otherMode) {
     fSeekable = fByteStream->canSeek();
   } catch (...) {
     fByteStream.reset();
-    fFile.reset();
+    heldFile() = IFile();
     fFilePosition = 0;
     throw;
   }
@@ -84,7 +95,7 @@ void IFSFileBuf::close() {
   // close has succeeded it stays, so that a retry finds the buffer as it was.
   dropGetArea();
   fByteStream.reset();
-  fFile.reset();
+  heldFile() = IFile();
   fMode = 0;
   fFilePosition = 0;
 }
@@ -103,12 +114,12 @@ void IFSFileBuf::closeRegardless() noexcept {
   }
   dropPutArea();
   dropGetArea();
-  fFile.reset();
+  heldFile() = IFile();
   fMode = 0;
   fFilePosition = 0;
 }
 
-IFile IFSFileBuf::file() const { return fFile ? *fFile : IFile(); }
+IFile IFSFileBuf::file() const { return heldFile(); }
 
 IFileSize IFSFileBuf::position() const {
   switch (fState) {
@@ -162,7 +173,7 @@ int IFSFileBuf::underflow() {
   std::ptrdiff_t answer = fByteStream->doRead(readBuf, kDefaultBuffer);
   if (answer < 0 || answer > kDefaultBuffer) {
     // Taking this count would hand out, or later overwrite, bytes outside the array.
-    IThrowSystemError("read", fFile->isValid() ? fFile->path().str() : std::string("(unnamed file)"), EIO,
+    IThrowSystemError("read", heldFile().isValid() ? heldFile().path().str() : std::string("(unnamed file)"), EIO,
                       "the byte stream answered " + std::to_string(answer) + " bytes for " +
                           std::to_string(kDefaultBuffer) + " asked");
   }

@@ -77,7 +77,7 @@ private:
   };
 
   // What the areas hold; each state names which of them exist (below).
-  enum EState {
+  enum EState : unsigned char {
     kIdle,       // no get area, no put area (always so while closed)
     kReading,    // a get area, no put area
     kWriting,    // a put area, no get area
@@ -134,12 +134,15 @@ private:
   // There the invariants of position are void: fFilePosition counts the bytes
   // read and written, and only seeks the caller asks for reach the stream.
 
-  IOwner<IFile> fFile;               // a copy of the file while open; null while closed
+  IFile& heldFile() const;
+  // The file while open, one that names nothing while closed: an IFile held
+  // in place, since its header brings <memory>; filebuf.cpp checks the fit.
+  alignas(void*) unsigned char fFile[4 * sizeof(void*)];
   int fMode = 0;                     // open mode, out added for app; 0 while closed
+  EState fState = kIdle;             // which areas exist
+  bool fSeekable = true;             // the byte stream's canSeek(), read once at open
   IOwner<IArray> fArray;             // made by the first open, kept until destruction
   char* fPbackEnd = nullptr;         // where the bytes read from the file begin; null without a get area
   IFileSize fFilePosition = 0;       // where the byte stream stands; 0 while closed
-  EState fState = kIdle;             // which areas exist
-  bool fSeekable = true;             // the byte stream's canSeek(), read once at open
   IOwner<IFSFileStream> fByteStream; // null exactly while closed
 };

@@ -6,7 +6,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-IBorrowedStream::IBorrowedStream(int fd) : IDescriptorStream(nameOf(fd)), fAccess(0), fAppends(false) {
+IBorrowedStream::IBorrowedStream(int fd)
+    : IDescriptorStream(std::make_shared<const std::string>(nameOf(fd))), fAccess(0), fAppends(false) {
   fDescriptor = IDescriptor(fd);
   try {
     const int flags = IPosix::flagsOfDescriptor(fd, path());
@@ -22,7 +23,9 @@ IBorrowedStream::~IBorrowedStream() { fDescriptor.release(); }
 
 void IBorrowedStream::close() { fDescriptor.release(); }
 
-void IBorrowedStream::start(int myMode) { place(IPosix::status(live("open"), path()), myMode, true, !fAppends); }
+void IBorrowedStream::start(int myMode) {
+  fStart = place(IPosix::status(live("open"), path()), myMode, true, !fAppends);
+}
 
 IBorrowedRecord::IBorrowedRecord(int fd)
     : fDescriptor(fd), fAccess(0), fFirst(std::make_unique<IBorrowedStream>(fd)) {

@@ -26,6 +26,7 @@ public:
   void close() override;
   // Places the stream for the ios::open_mode bits `myMode` (ate, app).
   void start(int myMode);
+  IFileSize startPosition() const override { return fStart; }
 
   // The ios::open_mode access bits (in, out) of the descriptor's open.
   int access() const { return fAccess; }
@@ -34,7 +35,8 @@ public:
 
 private:
   int fAccess;
-  bool fAppends; // the owner opened it with O_APPEND
+  bool fAppends;       // the owner opened it with O_APPEND
+  IFileSize fStart = 0; // where the owner left it, or the end for ate and app
 };
 
 // The record of a borrowed descriptor; its streams use the descriptor as it

@@ -13,6 +13,7 @@
 #include "fsstream.hpp"
 #include "posix.hpp"
 
+#include <memory>
 #include <string>
 
 struct stat;
@@ -34,31 +35,32 @@ public:
   // True for a regular file or a block device; false for pipes, FIFOs,
   // sockets and character devices (terminals among them).
   bool canSeek() const override { return fSeekable; }
-  IFileSize startPosition() const override { return fStart; }
   // The descriptor; -1 once closed.
   int descriptor() const override { return fDescriptor.get(); }
 
   // The name that errors give the file.
-  const std::string& path() const { return fPath; }
+  const std::string& path() const { return *fPath; }
   bool isOpen() const { return fDescriptor.isOpen(); }
 
 protected:
-  explicit IDescriptorStream(std::string path) : fPath(std::move(path)) {}
+  // `path` is shared with the record that names the file, where there is one.
+  explicit IDescriptorStream(std::shared_ptr<const std::string> path) : fPath(std::move(path)) {}
 
   // Learns the open descriptor's kind from `status` and places the stream
   // for the ios::open_mode bits `myMode`: at the end for ate and app (on a
   // file with positions), else where the descriptor stands when `borrowed`,
-  // else at 0. `seekToAppend` makes every write of app seek to the end first,
-  // for a descriptor that was not opened with O_APPEND.
-  void place(const struct stat& status, int myMode, bool borrowed, bool seekToAppend);
+  // else at 0; returns where. `seekToAppend` makes every write of app seek to
+  // the end first, for a descriptor that was not opened with O_APPEND.
+  IFileSize place(const struct stat& status, int myMode, bool borrowed, bool seekToAppend);
+  // Shares the name with its owner from now on.
+  void sharePath(std::shared_ptr<const std::string> path) { fPath = std::move(path); }
   // The descriptor, or IInvalidRequest naming `operation` once closed.
   int live(const char* operation) const;
 
   IDescriptor fDescriptor; // the borrowed stream releases it unclosed
 
 private:
-  std::string fPath;
   bool fSeekable = false;     // decided by fstat at open
   bool fSeekToAppend = false; // app over a descriptor without O_APPEND
-  IFileSize fStart = 0;
+  std::shared_ptr<const std::string> fPath;
 };

@@ -110,16 +110,27 @@ std::shared_ptr<IHostFileRecord> IHostFileRecord::locateAndOpen(const IText& tex
   default:
     return locate(text, rule);
   }
+  record->fFirstMode = static_cast<short>(myMode);
+  record->fFirstOthers = static_cast<short>(otherMode);
+  if (record->fFirstMode != myMode || record->fFirstOthers != otherMode)
+    return locate(text, rule); // modes this record could not tell apart later
+  // The stream waiting in the record must not own it: it shares the path
+  // only once it is handed out.
   int error = 0;
-  record->fFirst = IHostFileStream::tryOpen(record->fPath, streamMode, otherMode, extraFlags, 0666, error);
+  record->fFirst = IHostFileStream::tryOpen(std::shared_ptr<const std::string>(std::shared_ptr<void>(), &record->fPath),
+                                            streamMode, otherMode, extraFlags, 0666, error);
   if (!record->fFirst)
     return locate(text, rule);
-  record->fFirstMode = myMode;
-  record->fFirstOthers = otherMode;
   return record;
 }
 
 IText IHostFileRecord::path() const { return IText(fPath); }
+
+std::shared_ptr<const std::string> IHostFileRecord::sharedPath() const {
+  if (auto self = weak_from_this().lock())
+    return std::shared_ptr<const std::string>(std::move(self), &fPath);
+  return std::make_shared<const std::string>(fPath);
+}
 
 IFSFileStream* IHostFileRecord::createStream(int myMode, int otherMode) const {
   return openStream(myMode, otherMode).release();
@@ -128,15 +139,17 @@ IFSFileStream* IHostFileRecord::createStream(int myMode, int otherMode) const {
 std::unique_ptr<IHostFileStream> IHostFileRecord::openStream(int myMode, int otherMode) const {
   if (fFirst) {
     std::unique_ptr<IHostFileStream> first = std::move(fFirst);
-    if (myMode == fFirstMode && otherMode == fFirstOthers)
+    if (myMode == fFirstMode && otherMode == fFirstOthers) {
+      first->sharePath(sharedPath());
       return first;
+    }
     first->close(); // opened for another mode: its claim must not stand in this open's way
   }
   // Taken, not read, so that of two streams opened at once only one cuts;
   // a refused open leaves the cut to the next.
   const bool replace = fReplacePending.exchange(false);
   try {
-    return IHostFileStream::open(fPath, replace ? myMode | IOpenMode::kTrunc : myMode, otherMode);
+    return IHostFileStream::open(sharedPath(), replace ? myMode | IOpenMode::kTrunc : myMode, otherMode);
   } catch (...) {
     if (replace)
       fReplacePending = true;

@@ -9,7 +9,7 @@
 
 class IHostFileStream;
 
-class IHostFileRecord : public IFSFileRecord {
+class IHostFileRecord : public IFSFileRecord, public std::enable_shared_from_this<IHostFileRecord> {
 public:
   // `path` must be absolute (IInvalidParameter otherwise). Nothing is checked
   // on the disk: locate() is the way to a record of a file that exists.
@@ -44,8 +44,12 @@ public:
   std::unique_ptr<IHostFileStream> openStream(int myMode, int otherMode) const;
 
 private:
+  // The path for a stream's errors, shared with the stream where this record
+  // is owned by a shared_ptr (as file objects own it), else a copy.
+  std::shared_ptr<const std::string> sharedPath() const;
+
   std::string fPath;
-  mutable std::atomic<bool> fReplacePending{false}; // kReplaceExisting found the file and no stream has cut it yet
   mutable std::unique_ptr<IHostFileStream> fFirst;   // opened by locateAndOpen, for the first createStream
-  int fFirstMode = 0, fFirstOthers = 0;              // what fFirst was opened with
+  mutable std::atomic<bool> fReplacePending{false}; // kReplaceExisting found the file and no stream has cut it yet
+  short fFirstMode = 0, fFirstOthers = 0;            // what fFirst was opened with
 };

@@ -75,7 +75,7 @@ bool IHostSharing::settle(IMarkers& markers, const std::string& path) {
   }
   if (outcome == kHeld) {
     claims.add(fEntry);
-    fGeneration = claims.generation();
+    fGeneration = static_cast<unsigned short>(claims.generation());
     fForks = claims.forks();
     fHeld = true;
   }
@@ -88,7 +88,7 @@ void IHostSharing::release(const std::string& path) {
   fHeld = false;
   IClaimRegistry& claims = IClaimRegistry::instance();
   auto guard = claims.lock();
-  if (fGeneration != claims.generation())
+  if (fGeneration != static_cast<unsigned short>(claims.generation()))
     return; // a child's copy: the claim is the parent's
   IClaimRegistry::IEntry* next = claims.remove(fEntry);
   if (!fEntry.fCarrier)

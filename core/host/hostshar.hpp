@@ -71,9 +71,9 @@ private:
   bool settle(IMarkers& markers, const std::string& path);
   void releaseQuietly() noexcept;
 
-  IClaimRegistry::IEntry fEntry; // in the registry while held by this process
-  unsigned fGeneration = 0;      // the process that made the claim, counted in forks
-  unsigned fForks = 0;           // the forks that process had made by then
+  IClaimRegistry::IEntry fEntry;  // in the registry while held by this process
+  unsigned fForks = 0;            // the forks the claiming process had made by then
+  unsigned short fGeneration = 0; // the process that made the claim, counted in forks
   bool fHeld = false;
 };
 

@@ -6,39 +6,37 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-IHostFileStream::IHostFileStream(std::string path, int otherMode)
-    : IDescriptorStream(std::move(path)), fOtherMode(otherMode) {}
-
-std::unique_ptr<IHostFileStream> IHostFileStream::open(const std::string& path, int myMode, int otherMode) {
-  const IAccess access = IOpenMode::accessOf(myMode, path);
+std::unique_ptr<IHostFileStream> IHostFileStream::open(std::shared_ptr<const std::string> path, int myMode,
+                                                       int otherMode) {
+  const IAccess access = IOpenMode::accessOf(myMode, *path);
   // The stream owns the descriptor from the start, so that whatever fails
   // after open(2) leaves nothing open.
-  std::unique_ptr<IHostFileStream> stream(new IHostFileStream(path, otherMode));
-  stream->fDescriptor = IPosix::open(path, IOpenMode::flagsOf(access, myMode));
-  stream->settle(access, myMode);
+  std::unique_ptr<IHostFileStream> stream(new IHostFileStream(std::move(path)));
+  stream->fDescriptor = IPosix::open(stream->path(), IOpenMode::flagsOf(access, myMode));
+  stream->settle(access, myMode, otherMode);
   return stream;
 }
 
-std::unique_ptr<IHostFileStream> IHostFileStream::tryOpen(const std::string& path, int myMode, int otherMode,
-                                                          int extraFlags, int permissions, int& error) {
-  const IAccess access = IOpenMode::accessOf(myMode, path);
-  std::unique_ptr<IHostFileStream> stream(new IHostFileStream(path, otherMode));
-  error = IPosix::tryOpen(path, IOpenMode::flagsOf(access, myMode) | extraFlags, static_cast<mode_t>(permissions),
-                          stream->fDescriptor);
+std::unique_ptr<IHostFileStream> IHostFileStream::tryOpen(std::shared_ptr<const std::string> path, int myMode,
+                                                          int otherMode, int extraFlags, int permissions, int& error) {
+  const IAccess access = IOpenMode::accessOf(myMode, *path);
+  std::unique_ptr<IHostFileStream> stream(new IHostFileStream(std::move(path)));
+  error = IPosix::tryOpen(stream->path(), IOpenMode::flagsOf(access, myMode) | extraFlags,
+                          static_cast<mode_t>(permissions), stream->fDescriptor);
   if (error != 0)
     return nullptr;
-  stream->settle(access, myMode);
+  stream->settle(access, myMode, otherMode);
   return stream;
 }
 
-void IHostFileStream::settle(IAccess access, int myMode) {
+void IHostFileStream::settle(IAccess access, int myMode, int otherMode) {
   const int fd = fDescriptor.get();
   // A directory opens for reading; refuse it here rather than at the first read.
   const struct stat status = IPosix::status(fd, path());
   if (S_ISDIR(status.st_mode))
     IPosix::fail("open", path(), EISDIR);
   if (S_ISREG(status.st_mode)) {
-    fSharing.claim(fd, path(), access, IAccess::ofSharing(fOtherMode), &status);
+    fSharing.claim(fd, path(), access, IAccess::ofSharing(otherMode), &status);
     // A cut to 0 of an empty file would only make ext4 flush it at close.
     if ((myMode & IOpenMode::kTrunc) && status.st_size > 0)
       IPosix::truncate(fd, 0, path());

@@ -27,13 +27,14 @@ public:
   // places the stream at the end once; app opens with O_APPEND, so that every
   // write lands at the end as it is at that moment, and starts at the end
   // too. A failed open leaves no descriptor and no lock behind.
-  static std::unique_ptr<IHostFileStream> open(const std::string& path, int myMode, int otherMode);
+  static std::unique_ptr<IHostFileStream> open(std::shared_ptr<const std::string> path, int myMode, int otherMode);
   // The same with `extraFlags` (O_CREAT, O_EXCL) added to the open(2), whose
   // new files get `permissions` less the umask; when open(2) itself fails,
   // null, with its errno in `error`, and nothing done. Any later failure
   // throws as open does.
-  static std::unique_ptr<IHostFileStream> tryOpen(const std::string& path, int myMode, int otherMode, int extraFlags,
-                                                  int permissions, int& error);
+  static std::unique_ptr<IHostFileStream> tryOpen(std::shared_ptr<const std::string> path, int myMode, int otherMode,
+                                                  int extraFlags, int permissions, int& error);
+  using IDescriptorStream::sharePath;
 
   // Lifts the sharing rules, closes a descriptor that is still open and
   // ignores any failure.
@@ -45,14 +46,10 @@ public:
   // the descriptor lifts them all the same.
   void close() override;
 
-  // The access granted to other users, as given when the stream was made.
-  int otherMode() const { return fOtherMode; }
-
 private:
-  IHostFileStream(std::string path, int otherMode);
+  explicit IHostFileStream(std::shared_ptr<const std::string> path) : IDescriptorStream(std::move(path)) {}
   // After open(2): refuses a directory, claims the sharing rules, cuts for trunc, places the stream.
-  void settle(IAccess access, int myMode);
+  void settle(IAccess access, int myMode, int otherMode);
 
-  int fOtherMode;
   kelhost::IHostSharing fSharing; // the markers held on the descriptor; none on a file that is not regular
 };
