@@ -12,8 +12,9 @@
 // the area fills from the old stdin's buffer, then by read(2) of descriptor
 // 0, and cin can leave stdin once neither holds bytes; elsewhere it fills a
 // byte at a time through the old stdin, which keeps its read-ahead unseen,
-// and cin stays on stdin once it has read. Failures end the input or set
-// badbit; nothing is thrown. Not safe to use from two threads at once.
+// cin stays on stdin once it has read, and fileno(stdin) answers -1 while
+// stdin is shared. Failures end the input or set badbit; nothing is thrown.
+// Not safe to use from two threads at once.
 #pragma once
 
 #include "streambuf.hpp"
