@@ -353,19 +353,22 @@ TEST_F(FileBuf, WritingAfterReadingGivesUnreadInputBack) {
   EXPECT_EQ(fMem->fData, expected);
 }
 
-TEST_F(FileBuf, AppendingStreamWritesWhereItStandsAfterASeek) {
+// A seek moves where an appending stream reads, never where it writes: the
+// flush lands at the end, and the stream learns where it ended.
+TEST_F(FileBuf, AppendingStreamWritesAtTheEndAfterASeek) {
   auto buf = make("abcdef", ios::in | ios::app);
-  EXPECT_EQ(buf->position(), 6) << "app starts at the end, once";
+  EXPECT_EQ(buf->position(), 6) << "app starts at the end";
   buf->seekpos(2, ios::in);
+  EXPECT_EQ(buf->sgetc(), 'c');
   buf->sputn("xy", 2);
   char* array = buf->pbase();
   fMem->fCalls.clear();
   EXPECT_EQ(buf->sync(), 0);
-  EXPECT_EQ(log(), ICalls{write(array, 2)});
-  EXPECT_EQ(fMem->fData, "abxyef");
-  EXPECT_EQ(buf->position(), 4);
+  EXPECT_EQ(log(), (ICalls{write(array, 2), seek(0, IFSFileStream::cur)}));
+  EXPECT_EQ(fMem->fData, "abcdefxy");
+  EXPECT_EQ(buf->position(), 8);
   EXPECT_EQ(buf->sputbackc('y'), 'y');
-  EXPECT_EQ(buf->position(), 3);
+  EXPECT_EQ(buf->position(), 7);
   EXPECT_EQ(buf->sbumpc(), 'y');
 }
 

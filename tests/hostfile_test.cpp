@@ -1,4 +1,5 @@
 // The host byte stream and file record over real files and real system errors.
+#include "hostdesc.hpp"
 #include "hostrec.hpp"
 #include "hoststrm.hpp"
 #include "errorof.hpp"
@@ -100,7 +101,8 @@ TEST_P(HostStreamModeTest, ModeGivesAccessPositionAndFlags) {
   ASSERT_EQ(added.size(), 1u);
   const int flags = descriptorFlags(*added.begin());
   EXPECT_EQ(flags & O_ACCMODE, c.access);
-  EXPECT_EQ(flags & (O_APPEND | O_TRUNC), 0) << "app acts once at open, trunc once the sharing claim holds";
+  EXPECT_EQ(flags & (O_APPEND | O_TRUNC), (c.mode & kApp) ? O_APPEND : 0)
+      << "app appends every write; trunc cuts once the sharing claim holds";
   EXPECT_NE(flags & O_CLOEXEC, 0);
   EXPECT_EQ(dynamic_cast<IHostFileStream&>(*stream).otherMode(), 0x55);
 
@@ -122,7 +124,8 @@ TEST_P(HostStreamModeTest, ModeGivesAccessPositionAndFlags) {
   } else {
     stream->doWrite("X", 1);
     const std::string kept = c.truncate ? "" : before;
-    EXPECT_EQ(readWholeFile(fFile), "X" + kept.substr(std::min<size_t>(1, kept.size()))); // app too: where the stream stands
+    EXPECT_EQ(readWholeFile(fFile),
+              (c.mode & kApp) ? kept + "X" : "X" + kept.substr(std::min<size_t>(1, kept.size())));
   }
 }
 
@@ -249,19 +252,6 @@ TEST_F(HostStreamTest, SetEndOfFileCutsAndExtendsWithZerosLeavingPosition) {
   EXPECT_EQ(stream->endOfFile(), 5);
 }
 
-TEST_F(HostStreamTest, CountsOfZeroDoNothingAndNegativeCountsAreRefused) {
-  writeWholeFile(fFile, "abc");
-  auto stream = openStream(fFile, kIn | kOut);
-  char buffer[4];
-  EXPECT_EQ(stream->doRead(buffer, 0), 0);
-  EXPECT_EQ(stream->doRead(nullptr, 0), 0);
-  stream->doWrite(nullptr, 0);
-  EXPECT_THROW(stream->doRead(buffer, -1), IInvalidParameter);
-  EXPECT_THROW(stream->doWrite(buffer, -1), IInvalidParameter);
-  EXPECT_EQ(stream->doSeek(0, IFSFileStream::cur), 0);
-  EXPECT_EQ(readWholeFile(fFile), "abc");
-}
-
 // --- closing ----------------------------------------------------------------
 
 TEST_F(HostStreamTest, CloseReleasesTheDescriptorAndEndsTheStream) {
@@ -320,13 +310,31 @@ struct IMemorySide {
   std::string bytes() const { return fFile->fData; }
 };
 
+// A descriptor that its owner opened with the access that `mode` asks for
+// (and O_TRUNC for trunc, which a borrowed stream leaves to the owner).
+struct IBorrowedSide {
+  ITempDir fDir;
+  std::string fPath = fDir.path("contract");
+  IDescriptor fOwned;
+  IFile fObject;
+  std::unique_ptr<IFSFileStream> make(const std::string& content, int mode) {
+    writeWholeFile(fPath, content);
+    const bool writes = mode & (kOut | kApp | kTrunc);
+    const int flags = ((mode & kIn) && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY) | ((mode & kTrunc) ? O_TRUNC : 0);
+    fOwned = IDescriptor(::open(fPath.c_str(), flags | O_CLOEXEC));
+    fObject = IFile::borrowing(fOwned.get());
+    return std::unique_ptr<IFSFileStream>(fObject.getRecord()->createStream(mode, 0));
+  }
+  std::string bytes() const { return readWholeFile(fPath); }
+};
+
 template <class ISide>
 class ByteStreamContract : public ::testing::Test {
 protected:
   ISide fSide;
 };
 
-using ISides = ::testing::Types<IHostSide, IMemorySide>;
+using ISides = ::testing::Types<IHostSide, IMemorySide, IBorrowedSide>;
 TYPED_TEST_SUITE(ByteStreamContract, ISides);
 
 TYPED_TEST(ByteStreamContract, ReadsAndWritesAtOnePositionThatSeeksMoveInEachDirection) {
@@ -373,11 +381,11 @@ struct IModePlacement {
   const char* fAfterWrite; // "X" written at the start, then "Y" at 1
 };
 
-// ate and app place the stream at the end once; trunc empties the file; a
-// write after a seek lands where the stream stands, in app mode too.
-TYPED_TEST(ByteStreamContract, ModesPlaceTheStreamOnceAndWritesLandWhereItStands) {
+// ate and app place the stream at the end; trunc empties the file; a write
+// after a seek lands where the stream stands, but with app at the end.
+TYPED_TEST(ByteStreamContract, ModesPlaceTheStreamAndAppAlwaysWritesAtTheEnd) {
   for (const IModePlacement& c : {IModePlacement{kOut, 0, "XY23"}, IModePlacement{kOut | kAte, 4, "XY23"},
-                                  IModePlacement{kApp, 4, "XY23"}, IModePlacement{kIn | kApp, 4, "XY23"},
+                                  IModePlacement{kApp, 4, "0123XY"}, IModePlacement{kIn | kApp, 4, "0123XY"},
                                   IModePlacement{kOut | kTrunc, 0, "XY"}, IModePlacement{kApp | kTrunc, 0, "XY"}}) {
     SCOPED_TRACE("mode " + std::to_string(c.fMode));
     auto s = this->fSide.make("0123", c.fMode);
@@ -396,13 +404,31 @@ TYPED_TEST(ByteStreamContract, AStreamDoesOnlyWhatItsModeAsks) {
   EXPECT_EQ(this->fSide.bytes(), "abc");
 }
 
-TYPED_TEST(ByteStreamContract, CloseReleasesTheFileAndASecondCloseDoesNothing) {
+TYPED_TEST(ByteStreamContract, CountsOfZeroDoNothingAndNegativeCountsAreRefused) {
+  auto s = this->fSide.make("abc", kIn | kOut);
+  char buffer[4];
+  EXPECT_EQ(s->doRead(buffer, 0), 0);
+  EXPECT_EQ(s->doRead(nullptr, 0), 0);
+  s->doWrite(nullptr, 0);
+  EXPECT_THROW(s->doRead(buffer, -1), IInvalidParameter);
+  EXPECT_THROW(s->doWrite(buffer, -1), IInvalidParameter);
+  EXPECT_EQ(s->doSeek(0, IFSFileStream::cur), 0);
+  s->doWrite("X", 1); // one byte, the smallest write
+  EXPECT_EQ(this->fSide.bytes(), "Xbc");
+}
+
+TYPED_TEST(ByteStreamContract, CloseEndsTheStreamAndASecondCloseDoesNothing) {
   auto s = this->fSide.make("abc", kIn | kOut);
   s->close();
   EXPECT_NO_THROW(s->close());
   char buffer[4];
-  EXPECT_ANY_THROW(s->doRead(buffer, 1));
-  EXPECT_ANY_THROW(s->doWrite("x", 1));
+  const std::function<void()> operations[] = {[&] { s->doRead(buffer, 1); },
+                                              [&] { s->doWrite("x", 1); },
+                                              [&] { s->doSeek(0, IFSFileStream::beg); },
+                                              [&] { s->endOfFile(); },
+                                              [&] { s->setEndOfFile(0); }};
+  for (const auto& operation : operations)
+    EXPECT_THROW(operation(), IInvalidRequest);
   EXPECT_EQ(this->fSide.bytes(), "abc");
 }
 

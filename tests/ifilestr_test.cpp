@@ -368,6 +368,55 @@ INSTANTIATE_TEST_SUITE_P(
                       IStartCase{"ThreeBackFour", 3, false, "uuuu", "1110"}),
     [](const auto& info) { return std::string(info.param.fName); });
 
+// --- a borrowed descriptor ---------------------------------------------------
+
+struct IBorrowedCase {
+  const char* fName;
+  int fMode;
+  off_t fStandsAt;     // where the owner left the descriptor
+  streampos fTell;     // where the stream starts
+  int fBefore;         // the byte unget() gives back, or EOF: refused with badbit
+  streampos fWriteAt;  // seekp there, then "X" is written
+  const char* fAfter;  // the file then
+};
+
+class BorrowedDescriptor : public ::testing::TestWithParam<IBorrowedCase> {};
+
+// A borrowed descriptor starts where its owner left it, or at the end for
+// ate and app, and app writes at the end whatever a seek did.
+TEST_P(BorrowedDescriptor, StartsWhereItStandsAndHonoursAteAndApp) {
+  const IBorrowedCase& c = GetParam();
+  ITempDir dir;
+  writeWholeFile(dir.path("f"), "hello world");
+  const int fd = ::open(dir.path("f").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::lseek(fd, c.fStandsAt, SEEK_SET), c.fStandsAt);
+  {
+    IFileIOStream s(IFile::borrowing(fd), c.fMode, 0);
+    EXPECT_EQ(s.tellg(), c.fTell);
+    EXPECT_NO_THROW(s.unget());
+    EXPECT_EQ(s.bad() != 0, c.fBefore == EOF);
+    if (c.fBefore != EOF) {
+      EXPECT_EQ(s.get(), c.fBefore);
+    }
+    s.clear();
+    s.seekp(c.fWriteAt);
+    s << 'X' << flush;
+    EXPECT_TRUE(s.good());
+  }
+  EXPECT_EQ(readWholeFile(dir.path("f")), c.fAfter);
+  EXPECT_EQ(::close(fd), 0) << "the descriptor stays its owner's";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, BorrowedDescriptor,
+    ::testing::Values(IBorrowedCase{"AtTheStart", ios::in | ios::out, 0, 0, EOF, 0, "Xello world"},
+                      IBorrowedCase{"WhereItStands", ios::in | ios::out, 5, 5, 'o', 5, "helloXworld"},
+                      IBorrowedCase{"Ate", ios::in | ios::out | ios::ate, 0, 11, 'd', 11, "hello worldX"},
+                      IBorrowedCase{"App", ios::in | ios::app, 0, 11, 'd', 0, "hello worldX"},
+                      IBorrowedCase{"OutApp", ios::out | ios::app, 3, 11, EOF, 1, "hello worldX"}),
+    [](const auto& info) { return std::string(info.param.fName); });
+
 // --- pipes and terminals ------------------------------------------------------
 
 // An end of a FIFO or the master of a pseudo-terminal, held by the test.

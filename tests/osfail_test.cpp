@@ -360,16 +360,24 @@ TEST(NoBlock, FifoAndDeviceOpenWithTruncAtOnce) {
 
 // --- app ------------------------------------------------------------------------------------
 
-// app places the stream at the end once; a write after a seek lands there.
-TEST(Append, ASeekAndAWriteOverwriteAtThePosition) {
+// app appends every write at the end as it is then: a seek moves only where
+// the stream reads, and after a flush the position is where the write ended,
+// also when another writer grew the file meanwhile.
+TEST(Append, EveryWriteLandsAtTheEndAsItIsThen) {
   ITempDir dir;
-  writeWholeFile(dir.path("f"), "0123456789");
-  IFileIOStream s(dir.path("f"), ios::app, 0);
-  s << "ab";
+  const std::string f = dir.path("f");
+  writeWholeFile(f, "0123456789");
+  IFileIOStream s(f, ios::in | ios::app, ios::in | ios::out);
   s.seekp(2);
-  s << "XY";
+  EXPECT_EQ(s.get(), '2');
+  s << "ab" << flush;
+  EXPECT_EQ(s.tellp(), 12);
+  appendTo(f, "OTHER");
+  s << "XY" << flush;
+  EXPECT_EQ(s.tellg(), 19);
+  EXPECT_EQ(s.get(), EOF);
   s.close();
-  EXPECT_EQ(readWholeFile(dir.path("f")), "01XY456789ab");
+  EXPECT_EQ(readWholeFile(f), "0123456789abOTHERXY");
 }
 
 // --- a file that reaches its size limit part-way through a write ---------------------
@@ -421,7 +429,7 @@ TEST(SizeLimit, RetryInAppendModeWritesEachByteOnce) {
   const std::string content = text(3000);
   writeWholeFile(dir.path("f"), before);
   IIgnoredSignal ignore(SIGXFSZ);
-  IFileIOStream s(dir.path("f"), ios::app, 0);
+  IFileIOStream s(dir.path("f"), ios::app, ios::in | ios::out);
   s.write(content.data(), static_cast<int>(content.size()));
   int error = 0;
   {
@@ -429,10 +437,11 @@ TEST(SizeLimit, RetryInAppendModeWritesEachByteOnce) {
     error = errorOf([&] { s.flush(); });
   }
   EXPECT_EQ(error, EFBIG);
+  appendTo(dir.path("f"), "OTHER"); // another writer, between the failure and the retry
   s.close();
   const std::string written = readWholeFile(dir.path("f"));
-  EXPECT_EQ(written.size(), before.size() + content.size());
-  EXPECT_TRUE(written == before + content) << "the bytes before the limit were appended twice";
+  EXPECT_TRUE(written == before + content.substr(0, 500) + "OTHER" + content.substr(500))
+      << "a byte was lost, appended twice, or written over the other writer's";
 }
 
 // --- a close that fails ---------------------------------------------------------------

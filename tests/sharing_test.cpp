@@ -1,6 +1,7 @@
 // Sharing modes: which opens of a file keep out which, in one process and
 // across processes; when the rules end; racing opens; what a refused open
 // leaves; file systems without the locks.
+#include "fstream.hpp"
 #include "hostshar.hpp"
 #include "iexcept.hpp"
 #include "ifilestr.hpp"
@@ -14,6 +15,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <condition_variable>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -861,5 +863,82 @@ TEST_F(SharingTest, ClaimRefusesAnAccessOfNeitherReadNorWrite) {
   EXPECT_FALSE(isLocked(fFile));
   ::close(fd);
 }
+
+
+// --- many appenders ---------------------------------------------------------------
+
+// How one program logs its lines: through IFileIOStream or the classic
+// ofstream, keeping one stream or opening one per line.
+struct IAppender {
+  const char* fName;
+  void (*fLog)(const std::string& path, const std::string& line);
+  bool fOnePerLine;
+};
+
+void logThroughFileStream(const std::string& path, const std::string& line) {
+  IFileIOStream log(path, ios::out | ios::app, ios::in | ios::out);
+  log << line << endl;
+}
+
+void logThroughClassicStream(const std::string& path, const std::string& line) {
+  ofstream log(path.c_str(), ios::app);
+  log << line.c_str() << endl;
+}
+
+class ManyAppenders : public ::testing::TestWithParam<IAppender> {};
+
+// Every write of an appending stream lands at the end as it is then, so four
+// programs logging whole lines to one file lose none and write none twice.
+TEST_P(ManyAppenders, KeepEveryLineOnce) {
+  constexpr int kWriters = 4, kLines = 3000;
+  ITempDir dir;
+  const std::string path = dir.path("log");
+  const IAppender appender = GetParam();
+  std::vector<std::unique_ptr<IChild>> writers;
+  for (int w = 0; w < kWriters; ++w)
+    writers.push_back(std::make_unique<IChild>([&, w](IChild& self) {
+      self.waitForGo();
+      const auto line = [w](int i) { return "writer " + std::to_string(w) + " line " + std::to_string(i); };
+      if (appender.fOnePerLine) {
+        for (int i = 0; i < kLines; ++i)
+          appender.fLog(path, line(i));
+      } else if (appender.fLog == logThroughFileStream) {
+        IFileIOStream log(path, ios::out | ios::app, ios::in | ios::out);
+        for (int i = 0; i < kLines; ++i)
+          log << line(i) << endl;
+      } else {
+        ofstream log(path.c_str(), ios::app);
+        for (int i = 0; i < kLines; ++i)
+          log << line(i).c_str() << endl;
+      }
+      return 0;
+    }));
+  for (auto& writer : writers)
+    writer->go();
+  for (auto& writer : writers)
+    ASSERT_EQ(writer->reap(), 0);
+
+  std::vector<int> next(kWriters, 0); // each writer's lines arrive in its own order
+  int kept = 0;
+  const std::string text = readWholeFile(path);
+  for (std::size_t at = 0, end; at < text.size(); at = end + 1) {
+    end = text.find('\n', at);
+    ASSERT_NE(end, std::string::npos) << "a line without its end";
+    int w = -1, i = -1;
+    ASSERT_EQ(std::sscanf(text.substr(at, end - at).c_str(), "writer %d line %d", &w, &i), 2)
+        << "a torn line: " << text.substr(at, end - at);
+    ASSERT_TRUE(w >= 0 && w < kWriters && i == next[w]) << text.substr(at, end - at);
+    ++next[w];
+    ++kept;
+  }
+  EXPECT_EQ(kept, kWriters * kLines);
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, ManyAppenders,
+                         ::testing::Values(IAppender{"fileStream", logThroughFileStream, false},
+                                           IAppender{"fileStreamPerLine", logThroughFileStream, true},
+                                           IAppender{"classic", logThroughClassicStream, false},
+                                           IAppender{"classicPerLine", logThroughClassicStream, true}),
+                         [](const auto& info) { return std::string(info.param.fName); });
 
 } // namespace

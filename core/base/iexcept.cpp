@@ -67,6 +67,15 @@ IInvalidRequest::~IInvalidRequest() = default;
 IAccessError::IAccessError(std::string text, int errorId) : IException(std::move(text)), fErrorId(errorId) {}
 IAccessError::~IAccessError() = default;
 
+IWriteError::IWriteError(const char* operation, const std::string& path, int errorId, const std::string& reason,
+                         long long bytesWritten, long long bytesAsked)
+    : IAccessError(systemErrorText(operation, path, errorId,
+                                   std::to_string(bytesWritten) + " of " + std::to_string(bytesAsked) +
+                                       " bytes reached the file" + (reason.empty() ? "" : ": " + reason)),
+                   errorId),
+      fBytesWritten(bytesWritten) {}
+IWriteError::~IWriteError() = default;
+
 void IThrowSystemError(const char* operation, const std::string& path, int errorNumber) {
   throw IAccessError(systemErrorText(operation, path, errorNumber, std::string()), errorNumber);
 }

@@ -82,6 +82,23 @@ private:
   int fErrorId;
 };
 
+// A write failed; bytesWritten() of its bytes reached the file before it did.
+// Those are written and stay written: a caller that retries writes only the
+// rest, so that no byte lands twice.
+class KELBASE_API IWriteError : public IAccessError {
+public:
+  // The text reads "<operation> of '<path>' failed: <written> of <asked>
+  // bytes reached the file: <reason>: <strerror> (errno <n>)"; an empty
+  // reason is left out.
+  IWriteError(const char* operation, const std::string& path, int errorId, const std::string& reason,
+              long long bytesWritten, long long bytesAsked);
+  ~IWriteError() override;
+  long long bytesWritten() const { return fBytesWritten; }
+
+private:
+  long long fBytesWritten;
+};
+
 // Builds the IAccessError for a failed system call:
 // "<operation> of '<path>' failed: <strerror> (errno <n>)".
 [[noreturn]] KELBASE_API void IThrowSystemError(const char* operation, const std::string& path, int errorNumber);

@@ -52,11 +52,12 @@ void IFSFileBuf::open(const IFile& file, int myMode, int otherMode) {
   if (!fBuffer)
     fBuffer = std::make_unique_for_overwrite<char[]>(fBufferSize + kPutBackSize);
 
-  // The record positions the stream at the end for ate and app; the buffer
-  // only learns where that is. If that fails the stream goes unclosed.
+  // The record positions the stream at the end for ate and app, and a
+  // borrowed descriptor stands where its owner left it; the buffer only
+  // learns where that is. If that fails the stream goes unclosed.
   std::unique_ptr<IFSFileStream> stream(file.getRecord()->createStream(myMode, otherMode));
   int mode = (myMode & ios::app) ? (myMode | ios::out) : myMode;
-  IFileSize start = (mode & (ios::ate | ios::app)) ? stream->endOfFile() : 0;
+  IFileSize start = (mode & (ios::ate | ios::app)) ? stream->endOfFile() : stream->startPosition();
 
   fSeekable = stream->canSeek();
   fByteStream = std::move(stream);
@@ -256,10 +257,25 @@ void IFSFileBuf::syncout() {
     return;
   std::size_t count = static_cast<std::size_t>(pptr() - pbase());
   if (count != 0) {
-    fByteStream->doWrite(pbase(), static_cast<int>(count));
+    try {
+      fByteStream->doWrite(pbase(), static_cast<int>(count));
+    } catch (const IWriteError& e) {
+      // What reached the file stays there; only the rest stays pending, so
+      // that the next flush writes each byte once.
+      std::size_t written = static_cast<std::size_t>(std::clamp<long long>(e.bytesWritten(), 0, static_cast<long long>(count)));
+      fFilePosition += static_cast<IFileSize>(written);
+      char* end = epptr();
+      setp(pbase() + written, end);
+      pbump(static_cast<int>(count - written));
+      throw;
+    }
     fFilePosition += static_cast<IFileSize>(count);
   }
   setp(nullptr, nullptr);
+  // An appending write lands at the end as other writers left it: the
+  // position is where the write ended, which only the stream knows.
+  if (count != 0 && (fMode & ios::app) && fSeekable)
+    fFilePosition = fByteStream->doSeek(0, IFSFileStream::cur);
 }
 
 void IFSFileBuf::syncin() {

@@ -6,3 +6,4 @@ IFSFileStream::~IFSFileStream() = default;
 
 bool IFSFileStream::canSeek() const { return true; }
 int IFSFileStream::descriptor() const { return -1; }
+IFileSize IFSFileStream::startPosition() const { return 0; }

@@ -24,7 +24,9 @@ public:
   virtual void close() = 0;
   // Reads up to `count` bytes at the position; 0 means the end of the file.
   virtual std::ptrdiff_t doRead(void* buffer, int count) = 0;
-  // Writes all `count` bytes at the position, or throws.
+  // Writes all `count` bytes at the position (at the file's end, for a
+  // stream opened with app), or throws. A failure may come after a part of
+  // the bytes reached the file: IWriteError says how many did.
   virtual void doWrite(const void* buffer, int count) = 0;
   // Moves the position and returns the new absolute position.
   virtual IFileSize doSeek(IFileSize offset, seek_dir dir) = 0;
@@ -38,6 +40,9 @@ public:
   // account (to give back read-ahead, say); seeks the caller asks for are
   // still passed on and answered by the system.
   virtual bool canSeek() const;
+  // Where the stream stood when its record made it: the file's end for ate
+  // and app, where a borrowed descriptor stood, else 0. The default is 0.
+  virtual IFileSize startPosition() const;
   // The system's descriptor behind the stream, for callers that hand it to
   // the system themselves (the classic filebuf::fd()); -1 when there is none.
   virtual int descriptor() const;

@@ -1,55 +1,28 @@
 // The byte stream over a borrowed descriptor, and the host's IFile::borrowing.
 #include "hostdesc.hpp"
 
-#include "iexcept.hpp"
 #include "ifilesys.hpp"
-#include "posix.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
-IBorrowedStream::IBorrowedStream(int fd)
-    : fDescriptor(fd), fName(nameOf(fd)), fAccess(IPosix::accessOfDescriptor(fd, fName)), fSeekable(false) {
-  const struct stat status = IPosix::status(fd, fName);
-  fSeekable = S_ISREG(status.st_mode) || S_ISBLK(status.st_mode);
+IBorrowedStream::IBorrowedStream(int fd) : IDescriptorStream(nameOf(fd)), fAccess(0), fAppends(false) {
+  fDescriptor = IDescriptor(fd);
+  try {
+    const int flags = IPosix::flagsOfDescriptor(fd, path());
+    fAccess = IPosix::accessOfFlags(flags);
+    fAppends = (flags & O_APPEND) != 0;
+  } catch (...) {
+    fDescriptor.release();
+    throw;
+  }
 }
 
-IBorrowedStream::~IBorrowedStream() = default;
+IBorrowedStream::~IBorrowedStream() { fDescriptor.release(); }
 
-int IBorrowedStream::checked(const char* operation) const {
-  if (fClosed)
-    throw IInvalidRequest(std::string(operation) + " of '" + fName + "' after its stream was closed");
-  return fDescriptor;
-}
+void IBorrowedStream::close() { fDescriptor.release(); }
 
-void IBorrowedStream::close() { fClosed = true; }
-
-std::ptrdiff_t IBorrowedStream::doRead(void* buffer, int count) {
-  const int fd = checked("read");
-  if (count <= 0)
-    return 0;
-  return static_cast<std::ptrdiff_t>(IPosix::readSome(fd, buffer, static_cast<std::size_t>(count), fName));
-}
-
-void IBorrowedStream::doWrite(const void* buffer, int count) {
-  const int fd = checked("write");
-  if (count > 0)
-    IPosix::writeAll(fd, buffer, static_cast<std::size_t>(count), fName);
-}
-
-IFileSize IBorrowedStream::doSeek(IFileSize offset, seek_dir dir) {
-  const int fd = checked("seek");
-  return IPosix::seek(fd, static_cast<off_t>(offset), IOpenMode::whenceOf(dir, fName), fName);
-}
-
-IFileSize IBorrowedStream::endOfFile() const { return IPosix::status(checked("stat"), fName).st_size; }
-
-void IBorrowedStream::setEndOfFile(IFileSize size) {
-  const int fd = checked("truncate");
-  if (size < 0)
-    throw IInvalidParameter("truncate of '" + fName + "' to " + std::to_string(size) +
-                            " bytes: a file size cannot be negative");
-  IPosix::truncate(fd, static_cast<off_t>(size), fName);
-}
+void IBorrowedStream::start(int myMode) { place(IPosix::status(live("open"), path()), myMode, true, !fAppends); }
 
 IBorrowedRecord::IBorrowedRecord(int fd)
     : fDescriptor(fd), fAccess(0), fFirst(std::make_unique<IBorrowedStream>(fd)) {
@@ -58,10 +31,10 @@ IBorrowedRecord::IBorrowedRecord(int fd)
 
 IBorrowedRecord::~IBorrowedRecord() = default;
 
-IFSFileStream* IBorrowedRecord::createStream(int, int) const {
-  if (fFirst)
-    return fFirst.release();
-  return new IBorrowedStream(fDescriptor);
+IFSFileStream* IBorrowedRecord::createStream(int myMode, int) const {
+  std::unique_ptr<IBorrowedStream> stream = fFirst ? std::move(fFirst) : std::make_unique<IBorrowedStream>(fDescriptor);
+  stream->start(myMode);
+  return stream.release();
 }
 
 // The host's part of the file objects: a file named by a descriptor.

@@ -2,18 +2,21 @@
 // and will close, and IBorrowedRecord, the record that makes it. A file object
 // made by IFile::borrowing names such a record.
 //
-// The stream never closes the descriptor: close() only ends its own use.
-// Its failures are IAccessErrors naming the operation and /dev/fd/N. Not
-// safe to use from two threads at once.
+// The stream never closes the descriptor: close() only ends its own use. It
+// starts where the descriptor stands (at the end for ate and app) and its
+// transfers are those of every descriptor's stream (hostio.hpp); with app
+// each write seeks to the end first, unless the owner opened the descriptor
+// with O_APPEND, which alone makes appending safe beside other writers. Its
+// errors name /dev/fd/N.
 #pragma once
 
 #include "fsfilrec.hpp"
-#include "fsstream.hpp"
+#include "hostio.hpp"
 
 #include <memory>
 #include <string>
 
-class IBorrowedStream final : public IFSFileStream {
+class IBorrowedStream final : public IDescriptorStream {
 public:
   // Uses `fd`; throws IAccessError (EBADF) when it is not an open descriptor.
   explicit IBorrowedStream(int fd);
@@ -21,15 +24,8 @@ public:
   ~IBorrowedStream() override;
 
   void close() override;
-  // One read(2) of at most `count` bytes; 0 at the end of the input.
-  std::ptrdiff_t doRead(void* buffer, int count) override;
-  // Writes every byte, continuing short writes.
-  void doWrite(const void* buffer, int count) override;
-  IFileSize doSeek(IFileSize offset, seek_dir dir) override;
-  IFileSize endOfFile() const override;
-  void setEndOfFile(IFileSize size) override;
-  bool canSeek() const override { return fSeekable; }
-  int descriptor() const override { return fClosed ? -1 : fDescriptor; }
+  // Places the stream for the ios::open_mode bits `myMode` (ate, app).
+  void start(int myMode);
 
   // The ios::open_mode access bits (in, out) of the descriptor's open.
   int access() const { return fAccess; }
@@ -37,17 +33,12 @@ public:
   static std::string nameOf(int fd) { return "/dev/fd/" + std::to_string(fd); }
 
 private:
-  int checked(const char* operation) const; // throws IInvalidRequest once closed
-
-  int fDescriptor;
-  std::string fName; // for errors
   int fAccess;
-  bool fSeekable;
-  bool fClosed = false;
+  bool fAppends; // the owner opened it with O_APPEND
 };
 
 // The record of a borrowed descriptor; its streams use the descriptor as it
-// was opened, whatever mode they are asked for.
+// was opened, whatever access they are asked for.
 class IBorrowedRecord final : public IFSFileRecord {
 public:
   // Throws what IBorrowedStream(fd) throws.

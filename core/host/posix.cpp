@@ -157,14 +157,12 @@ void IPosix::writeAll(int descriptor, const void* buffer, std::size_t count, con
       continue;
     }
     // write(2) of a non-zero count returns 0 only for a file that takes no
-    // more bytes; looping would never end.
+    // more bytes; looping would never end. What went out stays out: the
+    // caller keeps the rest, and writes only that later.
     const int error = done < 0 ? errno : EIO;
-    const std::size_t written = count - left;
-    if (written > 0) // best effort: a pipe or a device keeps the part, and the write's own error is the one reported
-      IHostCalls::current().lseek(descriptor, -static_cast<off_t>(written), SEEK_CUR);
-    if (done == 0)
-      IThrowSystemError("write", path, error, "the system accepted no bytes");
-    fail("write", path, error);
+    const char* reason = done == 0 ? "the system accepted no bytes" : reasonFor(error);
+    throw IWriteError("write", path, error, reason ? reason : "", static_cast<long long>(count - left),
+                      static_cast<long long>(count));
   }
 }
 
@@ -196,10 +194,14 @@ struct stat IPosix::status(int descriptor, const std::string& path) {
   return status;
 }
 
-int IPosix::accessOfDescriptor(int descriptor, const std::string& path) {
+int IPosix::flagsOfDescriptor(int descriptor, const std::string& path) {
   const int flags = retrying([&] { return IHostCalls::current().fcntl(descriptor, F_GETFL, nullptr); });
   if (flags < 0)
     fail("attach", path, errno);
+  return flags;
+}
+
+int IPosix::accessOfFlags(int flags) {
   switch (flags & O_ACCMODE) {
   case O_RDONLY:
     return IOpenMode::kIn;
@@ -219,18 +221,19 @@ int IOpenMode::accessOf(int myMode, const std::string& path) {
                      ((myMode & (kOut | kApp | kTrunc)) ? IHostSharing::kWrite : 0);
   if (access == 0)
     throw IInvalidParameter("cannot open '" + path + "' with open mode " + std::to_string(myMode) +
-                            ": it asks neither to read nor to write (none of in, out, app)");
+                            ": it asks neither to read nor to write (none of in, out, app, trunc)");
   return access;
 }
 
-int IOpenMode::flagsOf(int access) {
+int IOpenMode::flagsOf(int access, int myMode) {
+  const int appends = (myMode & kApp) ? O_APPEND : 0;
   switch (access & IHostSharing::kReadWrite) {
   case IHostSharing::kRead:
     return O_RDONLY;
   case IHostSharing::kWrite:
-    return O_WRONLY;
+    return O_WRONLY | appends;
   default:
-    return O_RDWR;
+    return O_RDWR | appends;
   }
 }
 

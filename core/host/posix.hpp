@@ -55,6 +55,12 @@ public:
   void close(const std::string& path);
   // Closes the descriptor, if any, ignoring a failure.
   void reset() noexcept;
+  // Gives the descriptor up unclosed, for an owner that only borrowed it.
+  int release() noexcept {
+    const int descriptor = fDescriptor;
+    fDescriptor = -1;
+    return descriptor;
+  }
 
 private:
   int fDescriptor = -1;
@@ -73,17 +79,19 @@ public:
   // One read(2) of at most `count` bytes; 0 at the end.
   static std::size_t readSome(int descriptor, void* buffer, std::size_t count, const std::string& path);
   // Writes all `count` bytes, continuing short writes; write(2) taking no
-  // bytes is an EIO failure. When a write fails after a part went out, the
-  // position steps back over that part (where there is a position), so that
-  // writing the same bytes again puts each byte where it belongs, once.
+  // bytes is an EIO failure. A failure throws IWriteError, which says how
+  // many bytes went out before it: those stay written (nothing is undone,
+  // there is no seeking back), so a retry writes only the rest.
   static void writeAll(int descriptor, const void* buffer, std::size_t count, const std::string& path);
   // lseek(2); a position before 0 is refused with EINVAL before the call.
   static off_t seek(int descriptor, off_t offset, int whence, const std::string& path);
   static void truncate(int descriptor, off_t size, const std::string& path);
   static struct stat status(int descriptor, const std::string& path);
-  // The ios::open_mode access bits (IOpenMode::kIn, kOut) that the open
-  // descriptor was opened with; EBADF and the like fail as "attach".
-  static int accessOfDescriptor(int descriptor, const std::string& path);
+  // The status flags of an open descriptor (fcntl F_GETFL); EBADF and the
+  // like fail as "attach".
+  static int flagsOfDescriptor(int descriptor, const std::string& path);
+  // The ios::open_mode access bits (IOpenMode::kIn, kOut) of those flags.
+  static int accessOfFlags(int flags);
   // stat(2) of a path: 0, or the errno of the failure.
   static int lookUp(const std::string& path, struct stat& status);
 
@@ -102,10 +110,11 @@ struct IOpenMode {
   // for in, writing for out, app or trunc. Throws IInvalidParameter naming
   // `path` for a mode that asks for neither.
   static int accessOf(int myMode, const std::string& path);
-  // The open(2) flags for `access`: O_RDONLY, O_WRONLY or O_RDWR. Never
-  // O_TRUNC (the stream cuts once its sharing claim succeeded) and never
-  // O_APPEND (app places the stream at the end once, at open).
-  static int flagsOf(int access);
+  // The open(2) flags for `access`: O_RDONLY, O_WRONLY or O_RDWR, with
+  // O_APPEND when `myMode` has app, so that every write lands at the file's
+  // end as it is at that moment, whoever else writes to it. Never O_TRUNC:
+  // the stream cuts once its sharing claim succeeded.
+  static int flagsOf(int access, int myMode);
   // SEEK_SET, SEEK_CUR or SEEK_END; IInvalidParameter naming `path` for any other direction.
   static int whenceOf(IFSFileStream::seek_dir dir, const std::string& path);
 };

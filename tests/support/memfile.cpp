@@ -36,13 +36,22 @@ void IMemoryFile::enter(const ICall& call) {
 }
 
 IMemoryStream::IMemoryStream(std::shared_ptr<IMemoryFile> file, int myMode, IFileSize start)
-    : fFile(std::move(file)), fMode(myMode), fPosition(start) {
+    : fFile(std::move(file)), fMode(myMode), fPosition(start), fStart(start) {
   ++fFile->fLiveStreams;
 }
 
 IMemoryStream::~IMemoryStream() {
   fFile->fCalls.push_back(calls::destroy());
   --fFile->fLiveStreams;
+}
+
+// As the host's streams answer: IInvalidRequest once closed, IInvalidParameter for a negative count.
+void IMemoryStream::check(const char* operation, int count) const {
+  if (fClosed)
+    throw IInvalidRequest(std::string(operation) + " of '/memory/file' is impossible: the stream is closed");
+  if (count < 0)
+    throw IInvalidParameter(std::string(operation) + " of " + std::to_string(count) +
+                            " bytes: a byte count cannot be negative");
 }
 
 void IMemoryStream::close() {
@@ -52,7 +61,8 @@ void IMemoryStream::close() {
 
 std::ptrdiff_t IMemoryStream::doRead(void* buffer, int count) {
   fFile->enter(calls::read(buffer, count));
-  if (fClosed || !(fMode & kIn))
+  check("read", count);
+  if (!(fMode & kIn))
     IThrowSystemError("read", "/memory/file", EBADF);
   long long available = std::max<long long>(0, static_cast<long long>(fFile->fData.size()) - fPosition);
   long long n = std::min<long long>(count, available);
@@ -68,13 +78,16 @@ std::ptrdiff_t IMemoryStream::doRead(void* buffer, int count) {
 
 void IMemoryStream::doWrite(const void* buffer, int count) {
   fFile->enter(calls::write(buffer, count));
-  if (fClosed || !(fMode & (kOut | kApp | kTrunc)))
+  check("write", count);
+  if (!(fMode & (kOut | kApp | kTrunc)))
     IThrowSystemError("write", "/memory/file", EBADF);
   if (!fFile->fCanSeek) {
     fFile->fOutput.append(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
     return;
   }
   std::string& data = fFile->fData;
+  if (fMode & kApp) // every write lands at the end, as with O_APPEND
+    fPosition = static_cast<IFileSize>(data.size());
   if (static_cast<std::size_t>(fPosition) + static_cast<std::size_t>(count) > data.size())
     data.resize(static_cast<std::size_t>(fPosition) + static_cast<std::size_t>(count), '\0');
   std::memcpy(data.data() + fPosition, buffer, static_cast<std::size_t>(count));
@@ -86,6 +99,7 @@ void IMemoryStream::doWrite(const void* buffer, int count) {
 
 IFileSize IMemoryStream::doSeek(IFileSize offset, seek_dir dir) {
   fFile->enter(calls::seek(offset, dir));
+  check("seek", 0);
   if (!fFile->fCanSeek)
     IThrowSystemError("seek", "/memory/file", ESPIPE);
   IFileSize base = dir == cur ? fPosition : dir == end ? static_cast<IFileSize>(fFile->fData.size()) : 0;
@@ -97,11 +111,13 @@ IFileSize IMemoryStream::doSeek(IFileSize offset, seek_dir dir) {
 
 IFileSize IMemoryStream::endOfFile() const {
   fFile->enter(calls::endOfFile());
+  check("size query", 0);
   return static_cast<IFileSize>(fFile->fData.size());
 }
 
 void IMemoryStream::setEndOfFile(IFileSize size) {
   fFile->enter(calls::setEndOfFile(size));
+  check("truncate", 0);
   fFile->fData.resize(static_cast<std::size_t>(size), '\0');
 }
 

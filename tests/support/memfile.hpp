@@ -71,13 +71,17 @@ public:
   IFileSize endOfFile() const override;
   void setEndOfFile(IFileSize size) override;
   bool canSeek() const override { return fFile->fCanSeek; }
+  IFileSize startPosition() const override { return fStart; }
 
   IFileSize at() const { return fPosition; }
 
 private:
+  void check(const char* operation, int count) const;
+
   std::shared_ptr<IMemoryFile> fFile;
   int fMode;
   IFileSize fPosition;
+  IFileSize fStart;
   bool fClosed = false;
 };
 

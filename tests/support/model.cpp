@@ -138,8 +138,11 @@ struct IFileModel {
       fState |= ios::failbit;
     return false;
   }
-  // app placed the stream at the end once, at open; writes land where it stands.
+  // Writes land where the stream stands; with app, at the end, whatever a
+  // seek did.
   void write(const std::string& bytes) {
+    if (fMode & ios::app)
+      fPos = size();
     if (fPos > size())
       fData.resize(static_cast<std::size_t>(fPos), '\0');
     fData.replace(static_cast<std::size_t>(fPos), std::min(bytes.size(), fData.size() - static_cast<std::size_t>(fPos)),

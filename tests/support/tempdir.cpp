@@ -5,11 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -41,6 +43,15 @@ void writeWholeFile(const std::string& path, const std::string& contents) {
   out.close();
   if (!out)
     throw std::runtime_error("writing '" + path + "' failed");
+}
+
+void appendTo(const std::string& path, const std::string& contents) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  const bool whole = fd >= 0 && ::write(fd, contents.data(), contents.size()) == static_cast<ssize_t>(contents.size());
+  if (fd >= 0)
+    ::close(fd);
+  if (!whole)
+    throw std::runtime_error("appending to '" + path + "' failed");
 }
 
 std::string readWholeFile(const std::string& path) {

@@ -26,6 +26,10 @@ private:
 // Throws std::runtime_error on failure.
 void writeWholeFile(const std::string& path, const std::string& contents);
 
+// Appends `contents` in one write(2) on a descriptor opened with O_APPEND, as
+// another program logging to the file would. Throws std::runtime_error on failure.
+void appendTo(const std::string& path, const std::string& contents);
+
 // The file's contents. Throws std::runtime_error when it cannot be read.
 std::string readWholeFile(const std::string& path);
 
