@@ -33,13 +33,14 @@ endfunction()
 #     PUBLIC_HEADERS a.hpp ../other/b.hpp   installed; their folders are the include path
 #     PRIVATE_INCLUDES host                 folders of headers that stay inside
 #     OBJECTS kelfilebuf                    object libraries compiled in as well
-#     LINKS kelbase kelrt)                  libraries this one uses
+#     LINKS kelrt                           libraries whose headers this one's headers include
+#     PRIVATE_LINKS kelbase)                libraries only its code uses
 #
 # The shared object offers its users the folders of its public headers only;
 # the static archive offers the private folders too, for the tests. The list
 # of public headers is kept in the target property KEL_PUBLIC_HEADERS.
 function(kel_library)
-  cmake_parse_arguments(ARG "" "NAME;DEFINE" "SOURCES;PUBLIC_HEADERS;PRIVATE_INCLUDES;OBJECTS;LINKS" ${ARGN})
+  cmake_parse_arguments(ARG "" "NAME;DEFINE" "SOURCES;PUBLIC_HEADERS;PRIVATE_INCLUDES;OBJECTS;LINKS;PRIVATE_LINKS" ${ARGN})
   list(TRANSFORM ARG_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ REGEX "^[^/]")
   list(TRANSFORM ARG_PUBLIC_HEADERS PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ REGEX "^[^/]")
   list(TRANSFORM ARG_PRIVATE_INCLUDES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ REGEX "^[^/]")
@@ -63,7 +64,7 @@ function(kel_library)
     target_link_libraries(${ARG_NAME}_obj PRIVATE ${object})
     list(APPEND objects $<TARGET_OBJECTS:${object}>)
   endforeach()
-  foreach(dep IN LISTS ARG_LINKS)
+  foreach(dep IN LISTS ARG_LINKS ARG_PRIVATE_LINKS)
     target_link_libraries(${ARG_NAME}_obj PUBLIC ${dep}_obj)
   endforeach()
 
@@ -72,7 +73,7 @@ function(kel_library)
   add_library(${ARG_NAME} SHARED ${objects})
   kel_target(${ARG_NAME})
   target_include_directories(${ARG_NAME} PUBLIC "$<BUILD_INTERFACE:${public_includes}>")
-  target_link_libraries(${ARG_NAME} PUBLIC ${ARG_LINKS})
+  target_link_libraries(${ARG_NAME} PUBLIC ${ARG_LINKS} PRIVATE ${ARG_PRIVATE_LINKS})
   set_target_properties(${ARG_NAME} PROPERTIES
     VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR} INSTALL_RPATH "$ORIGIN"
     KEL_PUBLIC_HEADERS "${ARG_PUBLIC_HEADERS}")
@@ -80,7 +81,7 @@ function(kel_library)
   add_library(${ARG_NAME}_static STATIC ${objects})
   kel_target(${ARG_NAME}_static)
   target_include_directories(${ARG_NAME}_static PUBLIC ${public_includes} ${ARG_PRIVATE_INCLUDES})
-  foreach(dep IN LISTS ARG_LINKS)
+  foreach(dep IN LISTS ARG_LINKS ARG_PRIVATE_LINKS)
     target_link_libraries(${ARG_NAME}_static PUBLIC ${dep}_static)
   endforeach()
 endfunction()

@@ -1,11 +1,15 @@
 // A walk through what IFileIOStream does, on a small file of fixed-width
 // stock records: "name      qty\n", 16 bytes each.
 //
-//   kfdemo            works in a new temporary folder
+//   kfdemo            works in a new temporary folder, removed at the end
 //   kfdemo FILE       makes FILE (which must not exist yet) and leaves it there
+//   kfdemo DIR        makes DIR/stock.dat (which must not exist yet) and leaves it
+//
+// Every line it prints says what the library did, not what it should do:
+// examples/kfdemo.out holds the expected transcript, which CI compares.
 #include "iexcept.hpp"
 #include "ifilestr.hpp"
-#include "iomanip.hpp"
+#include "iomanip.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -63,12 +67,22 @@ int run(const std::string& path) {
     std::cout << "   3 records written, position " << stock.tellp() << '\n';
   }
 
-  show("append: app (every write goes to the end)");
+  show("append: two streams with app on one file; a seek moves where one reads, every write goes to the end");
   {
-    IFileIOStream stock(path, ios::app, 0);
-    writeRecord(stock, "quinces", 3);
-    writeRecord(stock, "figs", 40);
-    std::cout << "   2 records appended, position " << stock.tellp() << '\n';
+    // The sharing mode ios::in | ios::out lets the other stream in.
+    IFileIOStream reader(path, ios::in | ios::app, ios::in | ios::out);
+    IFileIOStream writer(path, ios::app, ios::in | ios::out);
+    reader.seekg(0);
+    std::string name;
+    int quantity = 0;
+    readRecord(reader, name, quantity);
+    writeRecord(reader, "quinces", 3);
+    reader.flush();
+    std::cout << "   the reader read \"" << name << "\" at 0, wrote \"quinces\", flushed: its write ended at "
+              << reader.tellp() << '\n';
+    writeRecord(writer, "figs", 40);
+    writer.flush();
+    std::cout << "   the writer wrote \"figs\", flushed: its write ended at " << writer.tellp() << '\n';
   }
 
   IFileIOStream stock(path, ios::in | ios::out | ios::nocreate, ios::in);
@@ -104,13 +118,20 @@ int run(const std::string& path) {
   std::cout << "   got '" << static_cast<char>(first) << "', put it back; next get gives '"
             << static_cast<char>(stock.get()) << "'\n";
   stock.seekg(0);
-  stock.putback('>');
-  std::cout << "   a character put back in front of the file's first byte reads first: '"
-            << static_cast<char>(stock.get()) << "' then '" << static_cast<char>(stock.get()) << "'\n";
+  if (stock.putback('>')) {
+    std::cout << "   '>' put back in front of the file's first byte: accepted\n";
+  } else {
+    // A refused putback leaves badbit (4 here, the classic value) and no
+    // exception; until it is cleared, every operation fails.
+    std::cout << "   '>' put back in front of the file's first byte: refused, rdstate() " << stock.rdstate() << '\n';
+    stock.clear();
+  }
+  std::cout << "   then get gives '" << static_cast<char>(stock.get()) << "'\n";
 
-  show("size and position");
+  show("size and position: seekg(0, ios::end), then tellg()");
   stock.seekg(0, ios::end);
-  std::cout << "   size " << stock.tellg() << " bytes = " << stock.tellg() / kRecord << " records\n";
+  const streampos size = stock.tellg();
+  std::cout << "   size " << size << " bytes = " << size / kRecord << " records\n";
   stock.close();
 
   show("clear errors instead of a silent failbit");
@@ -118,7 +139,8 @@ int run(const std::string& path) {
   expectFailure("nocreate on a missing file", [&] { IFileIOStream f(missing, ios::out | ios::nocreate, 0); });
   expectFailure("noreplace on an existing file",
                 [&] { IFileIOStream f(path, ios::out | ios::trunc | ios::noreplace, 0); });
-  expectFailure("a directory", [&] { IFileIOStream f(std::filesystem::path(path).parent_path().string(), ios::in, 0); });
+  const std::string folder = std::filesystem::absolute(path).lexically_normal().parent_path().string();
+  expectFailure("a directory", [&] { IFileIOStream f(folder, ios::in, 0); });
   return 0;
 }
 
@@ -127,11 +149,13 @@ int run(const std::string& path) {
 int main(int argc, char** argv) {
   try {
     if (argc > 2) {
-      std::cerr << "usage: kfdemo [FILE]\n";
+      std::cerr << "usage: kfdemo [FILE | DIR]\n";
       return 2;
     }
-    if (argc == 2)
-      return run(argv[1]);
+    if (argc == 2) {
+      const std::filesystem::path target = argv[1];
+      return run(std::filesystem::is_directory(target) ? (target / "stock.dat").string() : target.string());
+    }
 
     char folder[] = "/tmp/kfdemo-XXXXXX";
     if (!mkdtemp(folder)) {

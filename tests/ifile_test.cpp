@@ -187,7 +187,7 @@ TEST(IFileTest, RelativePathIsResolvedAgainstWorkingDirectoryWhenMade) {
   EXPECT_EQ(file.path(), IFile(dir.path("sub/new.txt")).path()); // still found from elsewhere
 }
 
-TEST(ICompoundNameParserTest, FullPathDropsEmptyAndDotComponentsOnly) {
+TEST(ICompoundNameParserTest, FullPathIsNormalisedWhereTheTextSaysExactly) {
   const ICompoundNameParser parser;
   const std::pair<const char*, const char*> cases[] = {
       {"/", "/"},           {"/a/b", "/a/b"},       {"//a///b", "/a/b"},   {"/a/./b/.", "/a/b/"},
@@ -198,7 +198,18 @@ TEST(ICompoundNameParserTest, FullPathDropsEmptyAndDotComponentsOnly) {
   ITempDir dir;
   IWorkingDirectory here(dir.path());
   EXPECT_EQ(parser.fullPath("x"), IText(dir.path("x")));
-  EXPECT_EQ(parser.fullPath("../x"), IText(dir.path("../x")));
+  // Leading ".." steps out of the working directory, which holds no link; a
+  // later one stays.
+  const std::string parent = dir.path().substr(0, dir.path().rfind('/'));
+  const std::pair<std::string, std::string> relative[] = {
+      {"../x", parent + "/x"},
+      {"./../" + dir.path().substr(parent.size() + 1) + "/x", dir.path("x")},
+      {"..", parent + "/"},
+      {"../..//x/", parent.substr(0, parent.rfind('/')) + "/x/"},
+      {"sub/../x", dir.path("sub/../x")},
+      {"../../../../../../../../../../../../x", "/x"}};
+  for (const auto& [in, out] : relative)
+    EXPECT_EQ(parser.fullPath(IText(in)), IText(out)) << in;
 }
 
 // --- value semantics and the record seam --------------------------------------

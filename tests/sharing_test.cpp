@@ -3,6 +3,7 @@
 // leaves; file systems without the locks.
 #include "fstream.hpp"
 #include "hostshar.hpp"
+#include "posix.hpp"
 #include "iexcept.hpp"
 #include "ifilestr.hpp"
 #include "ifilesys.hpp"
@@ -28,6 +29,26 @@
 #include <vector>
 
 namespace {
+
+using kelhost::IHostSharing;
+using ILockCall = int (*)(int descriptor, int command, struct flock* lock);
+
+// A claim whose lock calls go through `call` in the host's table of system
+// calls (the system's fcntl for null), put back after the claim.
+IHostSharing claimWith(int fd, const std::string& path, unsigned access, unsigned granted, ILockCall call = nullptr) {
+  IHostCalls& calls = IHostCalls::current();
+  const auto saved = calls.fcntl;
+  if (call)
+    calls.fcntl = call;
+  try {
+    IHostSharing held = IHostSharing::claim(fd, path, IAccess::fromBits(access), IAccess::fromBits(granted));
+    calls.fcntl = saved;
+    return held;
+  } catch (...) {
+    calls.fcntl = saved;
+    throw;
+  }
+}
 
 // --- helpers ------------------------------------------------------------------
 
@@ -502,10 +523,10 @@ int countedLock(int fd, int command, struct flock* lock) {
 }
 
 TEST_F(SharingTest, LockCallsOfAnOpenDoNotGrowWithTheHolders) {
-  for (const int access : {int(IHostSharing::kWrite), int(IHostSharing::kRead)}) {
-    SCOPED_TRACE(access == IHostSharing::kWrite ? "writer" : "reader");
-    const int flags = (access == IHostSharing::kWrite ? O_WRONLY : O_RDONLY) | O_CLOEXEC;
-    const int mode = access == IHostSharing::kWrite ? int(ios::out) : int(ios::in);
+  for (const int access : {int(IAccess::kWrite), int(IAccess::kRead)}) {
+    SCOPED_TRACE(access == IAccess::kWrite ? "writer" : "reader");
+    const int flags = (access == IAccess::kWrite ? O_WRONLY : O_RDONLY) | O_CLOEXEC;
+    const int mode = access == IAccess::kWrite ? int(ios::out) : int(ios::in);
     std::vector<std::unique_ptr<IChild>> holders;
     for (const std::size_t count : {1u, 20u}) {
       while (holders.size() < count) {
@@ -520,15 +541,15 @@ TEST_F(SharingTest, LockCallsOfAnOpenDoNotGrowWithTheHolders) {
       const int fd = ::open(fFile.c_str(), flags);
       ASSERT_GE(fd, 0);
       gLockCalls = 0;
-      IHostSharing claim = IHostSharing::claim(fd, fFile, access, IHostSharing::kReadWrite, &countedLock);
-      EXPECT_EQ(gLockCalls, 3) << count << " holders"; // announce, look, hold
+      IHostSharing claim = claimWith(fd, fFile, access, IAccess::kReadWrite, &countedLock);
+      EXPECT_EQ(gLockCalls, 2) << count << " holders"; // announce, look
       const int joining = ::open(fFile.c_str(), flags);
       ASSERT_GE(joining, 0);
       gLockCalls = 0;
-      IHostSharing::claim(joining, fFile, access, IHostSharing::kReadWrite, &countedLock).release();
+      claimWith(joining, fFile, access, IAccess::kReadWrite, &countedLock).release(fFile);
       EXPECT_EQ(gLockCalls, 1) << count << " holders"; // the look for foreign locks
       ::close(joining);
-      claim.release();
+      claim.release(fFile);
       ::close(fd);
     }
     for (auto& holder : holders)
@@ -677,14 +698,14 @@ private:
   // A descriptor with just the access the opening asks for: one that writes
   // alone cannot hold read locks.
   int openFor(const IOpening& opening) const {
-    const int access = opening.fMode == IHostSharing::kRead ? O_RDONLY
-                       : opening.fMode == IHostSharing::kWrite ? O_WRONLY
+    const int access = opening.fMode == IAccess::kRead ? O_RDONLY
+                       : opening.fMode == IAccess::kWrite ? O_WRONLY
                                                                 : O_RDWR;
     return ::open(fPath.c_str(), access | O_CLOEXEC);
   }
-  bool claims(int fd, const IOpening& opening, IHostSharing::ILockCall call, IHostSharing& held) {
+  bool claims(int fd, const IOpening& opening, ILockCall call, IHostSharing& held) {
     try {
-      held = IHostSharing::claim(fd, fPath, opening.fMode, opening.fShare, call);
+      held = claimWith(fd, fPath, opening.fMode, opening.fShare, call);
       return true;
     } catch (const IAccessError& error) {
       EXPECT_TRUE(isSharingViolation(error, fPath));
@@ -743,18 +764,18 @@ TEST_P(SharingInterleavingTest, RivalAtEveryLockCallNeverWinsBesideAConflict) {
 
 INSTANTIATE_TEST_SUITE_P(
     Pairs, SharingInterleavingTest,
-    ::testing::Values(IPair{"exclusive", {"", IHostSharing::kReadWrite, 0}, {"", IHostSharing::kReadWrite, 0}, true},
+    ::testing::Values(IPair{"exclusive", {"", IAccess::kReadWrite, 0}, {"", IAccess::kReadWrite, 0}, true},
                       IPair{"readerDenyingWritesAndWriter",
-                            {"", IHostSharing::kRead, IHostSharing::kRead},
-                            {"", IHostSharing::kWrite, IHostSharing::kReadWrite},
+                            {"", IAccess::kRead, IAccess::kRead},
+                            {"", IAccess::kWrite, IAccess::kReadWrite},
                             true},
                       IPair{"writerAndReaderDenyingWrites",
-                            {"", IHostSharing::kWrite, IHostSharing::kReadWrite},
-                            {"", IHostSharing::kRead, IHostSharing::kRead},
+                            {"", IAccess::kWrite, IAccess::kReadWrite},
+                            {"", IAccess::kRead, IAccess::kRead},
                             true},
                       IPair{"twoReadersDenyingWrites",
-                            {"", IHostSharing::kRead, IHostSharing::kRead},
-                            {"", IHostSharing::kRead, IHostSharing::kRead},
+                            {"", IAccess::kRead, IAccess::kRead},
+                            {"", IAccess::kRead, IAccess::kRead},
                             false}),
     [](const auto& info) { return std::string(info.param.fName); });
 
@@ -819,7 +840,7 @@ int noLocks(int, int, struct flock*) {
 }
 
 struct INoLocks {
-  IHostSharing::ILockCall fCall;
+  ILockCall fCall;
   int fError;
 };
 
@@ -831,13 +852,13 @@ TEST_P(SharingWithoutLocksTest, OnlyASharingModeThatDeniesNothingOpens) {
   const INoLocks& c = GetParam();
   const int fd = ::open(fFile.c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_GE(fd, 0);
-  IHostSharing open = IHostSharing::claim(fd, fFile, IHostSharing::kReadWrite, IHostSharing::kReadWrite, c.fCall);
+  IHostSharing open = claimWith(fd, fFile, IAccess::kReadWrite, IAccess::kReadWrite, c.fCall);
   EXPECT_FALSE(open.holds());
-  open.release();
+  open.release(fFile);
 
-  for (int granted : {0, int(IHostSharing::kRead), int(IHostSharing::kWrite)}) {
+  for (int granted : {0, int(IAccess::kRead), int(IAccess::kWrite)}) {
     try {
-      IHostSharing::claim(fd, fFile, IHostSharing::kRead, granted, c.fCall);
+      claimWith(fd, fFile, IAccess::kRead, granted, c.fCall);
       ADD_FAILURE() << "sharing mode " << granted << " was taken";
     } catch (const IAccessError& e) {
       const std::string text = e.what();
@@ -858,8 +879,8 @@ INSTANTIATE_TEST_SUITE_P(Errors, SharingWithoutLocksTest,
 TEST_F(SharingTest, ClaimRefusesAnAccessOfNeitherReadNorWrite) {
   const int fd = ::open(fFile.c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(fd, 0);
-  EXPECT_THROW(IHostSharing::claim(fd, fFile, 0, IHostSharing::kReadWrite), IInvalidParameter);
-  EXPECT_THROW(IHostSharing::claim(fd, fFile, 4, IHostSharing::kReadWrite), IInvalidParameter);
+  EXPECT_THROW(claimWith(fd, fFile, 0, IAccess::kReadWrite), IInvalidParameter);
+  EXPECT_THROW(claimWith(fd, fFile, 4, IAccess::kReadWrite), IInvalidParameter);
   EXPECT_FALSE(isLocked(fFile));
   ::close(fd);
 }

@@ -3,6 +3,7 @@
 
 #include "iexcept.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <unistd.h>
@@ -61,6 +62,28 @@ std::string normalise(const std::string& absolute) {
   return out;
 }
 
+// Joins a relative path to the working directory. The ".." components at its
+// front step out of the working directory's own text: getcwd() gives the
+// folder's real path, with no symbolic link in it, so going up by text is
+// going up for real and messages show the path a user would write. A ".."
+// after a name of the path stays (see normalise()).
+std::string besideWorkingDirectory(std::string folder, const std::string& relative) {
+  std::size_t start = 0;
+  while (start < relative.size()) {
+    std::size_t stop = relative.find('/', start);
+    if (stop == std::string::npos)
+      stop = relative.size();
+    const std::string_view component(relative.data() + start, stop - start);
+    if (component == "..") {
+      folder.erase(std::max<std::size_t>(folder.rfind('/'), 1));
+    } else if (!component.empty() && component != ".") {
+      break;
+    }
+    start = stop + 1;
+  }
+  return folder + '/' + (start < relative.size() ? relative.substr(start) : std::string());
+}
+
 } // namespace
 
 ICompoundNameParser::ICompoundNameParser() = default;
@@ -75,5 +98,5 @@ IText ICompoundNameParser::fullPath(const IText& path) const {
                             std::to_string(nul) + "; a host path cannot contain one");
   if (text.front() == '/')
     return IText(normalise(text));
-  return IText(normalise(workingDirectory(text) + '/' + text));
+  return IText(normalise(besideWorkingDirectory(workingDirectory(text), text)));
 }

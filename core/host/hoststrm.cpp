@@ -10,7 +10,7 @@ IHostFileStream::IHostFileStream(std::string path, int otherMode)
     : IDescriptorStream(std::move(path)), fOtherMode(otherMode) {}
 
 std::unique_ptr<IHostFileStream> IHostFileStream::open(const std::string& path, int myMode, int otherMode) {
-  const int access = IOpenMode::accessOf(myMode, path);
+  const IAccess access = IOpenMode::accessOf(myMode, path);
   // The stream owns the descriptor from the start, so that whatever fails
   // after open(2) leaves nothing open.
   std::unique_ptr<IHostFileStream> stream(new IHostFileStream(path, otherMode));
@@ -23,7 +23,7 @@ std::unique_ptr<IHostFileStream> IHostFileStream::open(const std::string& path, 
     IPosix::fail("open", path, EISDIR);
 
   if (S_ISREG(status.st_mode)) {
-    stream->fSharing = IHostSharing::claim(fd, path, access, otherMode, nullptr, &status);
+    stream->fSharing = kelhost::IHostSharing::claim(fd, path, access, IAccess::ofSharing(otherMode), &status);
     // A cut to 0 of an empty file would only make ext4 flush it at close.
     if ((myMode & IOpenMode::kTrunc) && status.st_size > 0)
       IPosix::truncate(fd, 0, path);
@@ -36,7 +36,7 @@ IHostFileStream::~IHostFileStream() {
   if (!fDescriptor.isOpen())
     return;
   try {
-    fSharing.release();
+    fSharing.release(path());
   } catch (...) {
     // closing the descriptor lifts the rules as well
   }
@@ -52,7 +52,7 @@ void IHostFileStream::close() {
   // through fork(2) keeps the description, and with it the locks, open.
   std::exception_ptr unlockFailure;
   try {
-    fSharing.release();
+    fSharing.release(path());
   } catch (...) {
     unlockFailure = std::current_exception();
   }

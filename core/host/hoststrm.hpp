@@ -46,5 +46,5 @@ private:
   IHostFileStream(std::string path, int otherMode);
 
   int fOtherMode;
-  IHostSharing fSharing; // the markers held on the descriptor; none on a file that is not regular
+  kelhost::IHostSharing fSharing; // the markers held on the descriptor; none on a file that is not regular
 };

@@ -2,7 +2,7 @@
 // words their failures.
 #include "posix.hpp"
 
-#include "hostshar.hpp"
+#include "iaccess.hpp"
 #include "iexcept.hpp"
 #include "ios.hpp"
 
@@ -18,8 +18,10 @@ static_assert(IOpenMode::kIn == ios::in && IOpenMode::kOut == ios::out && IOpenM
               IOpenMode::kApp == ios::app && IOpenMode::kTrunc == ios::trunc &&
               IOpenMode::kNoCreate == ios::nocreate && IOpenMode::kNoReplace == ios::noreplace &&
               IOpenMode::kBin == ios::bin);
-static_assert(int(IHostSharing::kRead) == int(ios::in) && int(IHostSharing::kWrite) == int(ios::out),
-              "a sharing mode is given in ios bits");
+static_assert(int(IAccess::kRead) == int(ios::in) && int(IAccess::kWrite) == int(ios::out) &&
+                  int(IAccess::kModeIn) == int(ios::in) && int(IAccess::kModeOut) == int(ios::out) &&
+                  int(IAccess::kModeApp) == int(ios::app) && int(IAccess::kModeTrunc) == int(ios::trunc),
+              "access and sharing modes are read in ios bits");
 static_assert(int(IFSFileStream::beg) == int(ios::beg) && int(IFSFileStream::cur) == int(ios::cur) &&
               int(IFSFileStream::end) == int(ios::end));
 
@@ -176,29 +178,27 @@ int IPosix::accessOfFlags(int flags) {
   }
 }
 
+int IPosix::lock(int descriptor, int command, struct flock& lock) {
+  return IHostRetry::call([&] { return IHostCalls::current().fcntl(descriptor, command, &lock); }) == 0 ? 0 : errno;
+}
+
 int IPosix::lookUp(const std::string& path, struct stat& status) {
   return IHostRetry::call([&] { return IHostCalls::current().stat(path.c_str(), &status); }) == 0 ? 0 : errno;
 }
 
-int IOpenMode::accessOf(int myMode, const std::string& path) {
-  const int access = ((myMode & kIn) ? IHostSharing::kRead : 0) |
-                     ((myMode & (kOut | kApp | kTrunc)) ? IHostSharing::kWrite : 0);
-  if (access == 0)
+IAccess IOpenMode::accessOf(int myMode, const std::string& path) {
+  const IAccess access = IAccess::ofMode(myMode);
+  if (!access.any())
     throw IInvalidParameter("cannot open '" + path + "' with open mode " + std::to_string(myMode) +
                             ": it asks neither to read nor to write (none of in, out, app, trunc)");
   return access;
 }
 
-int IOpenMode::flagsOf(int access, int myMode) {
+int IOpenMode::flagsOf(IAccess access, int myMode) {
   const int appends = (myMode & kApp) ? O_APPEND : 0;
-  switch (access & IHostSharing::kReadWrite) {
-  case IHostSharing::kRead:
+  if (!access.writes())
     return O_RDONLY;
-  case IHostSharing::kWrite:
-    return O_WRONLY | appends;
-  default:
-    return O_RDWR | appends;
-  }
+  return (access.reads() ? O_RDWR : O_WRONLY) | appends;
 }
 
 int IOpenMode::whenceOf(IFSFileStream::seek_dir dir, const std::string& path) {

@@ -3,12 +3,13 @@
 // wrappers that retry EINTR and throw what fails with a reason in words, and
 // the meaning of open modes.
 //
-// Private to libkelbase: the host record, the host byte stream and the
-// sharing rules are policy on top of this.
+// Private to libkelbase. It knows nothing of what the host record, the byte
+// streams and the sharing rules decide with these calls.
 #pragma once
 
 #include "fsstream.hpp"
 #include "hostcall.hpp"
+#include "iaccess.hpp"
 
 #include <cstddef>
 #include <string>
@@ -73,6 +74,9 @@ public:
   static int flagsOfDescriptor(int descriptor, const std::string& path);
   // The ios::open_mode access bits (IOpenMode::kIn, kOut) of those flags.
   static int accessOfFlags(int flags);
+  // fcntl(2) with a lock command (F_OFD_SETLK, F_OFD_GETLK): 0, or the errno
+  // of the failure, for the caller to read (EAGAIN is an answer there).
+  static int lock(int descriptor, int command, struct flock& lock);
   // stat(2) of a path: 0, or the errno of the failure.
   static int lookUp(const std::string& path, struct stat& status);
 
@@ -87,15 +91,14 @@ struct IOpenMode {
   static constexpr int kIn = 1, kOut = 2, kAte = 4, kApp = 8, kTrunc = 16, kNoCreate = 32, kNoReplace = 64,
                        kBin = 128;
 
-  // The access that `myMode` asks for, as IHostSharing counts it: reading
-  // for in, writing for out, app or trunc. Throws IInvalidParameter naming
-  // `path` for a mode that asks for neither.
-  static int accessOf(int myMode, const std::string& path);
+  // The access that `myMode` asks for (IAccess::ofMode); IInvalidParameter
+  // naming `path` for a mode that asks for neither reading nor writing.
+  static IAccess accessOf(int myMode, const std::string& path);
   // The open(2) flags for `access`: O_RDONLY, O_WRONLY or O_RDWR, with
   // O_APPEND when `myMode` has app, so that every write lands at the file's
   // end as it is at that moment, whoever else writes to it. Never O_TRUNC:
   // the stream cuts once its sharing claim succeeded.
-  static int flagsOf(int access, int myMode);
+  static int flagsOf(IAccess access, int myMode);
   // SEEK_SET, SEEK_CUR or SEEK_END; IInvalidParameter naming `path` for any other direction.
   static int whenceOf(IFSFileStream::seek_dir dir, const std::string& path);
 };

@@ -85,6 +85,8 @@ void IMemoryStream::doWrite(const void* buffer, int count) {
     fFile->fOutput.append(static_cast<const char*>(buffer), static_cast<std::size_t>(count));
     return;
   }
+  if (count == 0)
+    return;
   std::string& data = fFile->fData;
   if (fMode & kApp) // every write lands at the end, as with O_APPEND
     fPosition = static_cast<IFileSize>(data.size());
