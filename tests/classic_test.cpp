@@ -15,11 +15,13 @@
 #include <poll.h>
 #include <string>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
-#if !defined(KFCLASSIC_PROGRAM) || !defined(KFMIXED_PROGRAM) || !defined(KFFILES_PROGRAM)
-#error "KFCLASSIC_PROGRAM, KFMIXED_PROGRAM and KFFILES_PROGRAM (the built classic programs) must be defined by the build"
+#if !defined(KFCLASSIC_PROGRAM) || !defined(KFMIXED_PROGRAM) || !defined(KFMIXED_PORT_PROGRAM) ||                   \
+    !defined(KFFILES_PROGRAM)
+#error "KFCLASSIC_PROGRAM, KFMIXED_PROGRAM, KFMIXED_PORT_PROGRAM and KFFILES_PROGRAM (the built classic programs) must be defined by the build"
 #endif
 
 namespace {
@@ -293,25 +295,51 @@ const char kMixedOutput[] = "prompt? a=1\nb=2\nc=10\nd=3\nline=[ 4 five\n]\nch=s
                             "e=8, peeked 8\nh=10\nf=-1 eof\nend -1\n";
 const char kMixedErrors[] = "e1 stdio\ne2 cerr\ne3 clog\ne4 stdio\n";
 
-class MixedProgram : public ClassicProgram, public ::testing::WithParamInterface<std::size_t> {};
+// A script of kfmixed (none: the long one), its input and what it writes.
+struct IMixedRun {
+  const char* fScript;
+  const char* fInput;
+  const char* fOutput;
+  const char* fErrors;
+};
 
-// The input arrives whole, or in pieces of the parameter's size, so that
-// reads of descriptor 0 end at every place in it.
+const IMixedRun kMixedRuns[] = {
+    {nullptr, kMixedInput, kMixedOutput, kMixedErrors},
+    {"pushback", "abcdef", "got a, then Xbcdef\n", ""},
+    {"switch", "7 8\n9 ten\n", "a=7 b=8 was 1 ch=10 c=9 word=ten end=10 then -1\n", ""},
+};
+
+void PrintTo(const IMixedRun& run, std::ostream* out) { *out << (run.fScript ? run.fScript : "the long script"); }
+
+// The program (on the library's stdio seam, or on the portable one), the
+// script, and the size of the pieces the input arrives in.
+using IMixedCase = std::tuple<const char*, IMixedRun, std::size_t>;
+
+class MixedProgram : public ClassicProgram, public ::testing::WithParamInterface<IMixedCase> {};
+
+// The input arrives whole, or in pieces, so that reads of descriptor 0 end
+// at every place in it.
 TEST_P(MixedProgram, ReadsEachByteOnceAndWritesInProgramOrder) {
-  IChild child({}, nullptr, KFMIXED_PROGRAM);
-  std::string input = kMixedInput;
-  std::size_t piece = GetParam();
+  const auto& [program, run, piece] = GetParam();
+  std::vector<std::string> arguments;
+  if (run.fScript)
+    arguments.push_back(run.fScript);
+  IChild child(arguments, nullptr, program);
+  std::string input = run.fInput;
   for (std::size_t at = 0; at < input.size(); at += piece) {
     child.send(input.substr(at, piece));
     if (piece == 1)
       ::usleep(2000);
   }
   ASSERT_EQ(child.finish(), 0) << child.output() << child.error();
-  EXPECT_EQ(child.output(), kMixedOutput);
-  EXPECT_EQ(child.error(), kMixedErrors);
+  EXPECT_EQ(child.output(), run.fOutput);
+  EXPECT_EQ(child.error(), run.fErrors);
 }
 
-INSTANTIATE_TEST_SUITE_P(Pieces, MixedProgram, ::testing::Values(std::size_t{1}, std::size_t{5}, std::size_t{100}));
+INSTANTIATE_TEST_SUITE_P(Pieces, MixedProgram,
+                         ::testing::Combine(::testing::Values(KFMIXED_PROGRAM, KFMIXED_PORT_PROGRAM),
+                                            ::testing::ValuesIn(kMixedRuns),
+                                            ::testing::Values(std::size_t{1}, std::size_t{5}, std::size_t{100})));
 
 // --- the classic file streams, one program ------------------------------------
 

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -112,16 +113,28 @@ const std::vector<std::string> kFloatInputs = {
 
 class IstreamParse : public ::testing::TestWithParam<std::size_t> {};
 
+// Each input as it is, and followed by a delimiter while it starts at every
+// offset of the first get area (the first 24 of a large one), so that its
+// digits end at, before and after the end of an area.
+std::vector<std::string> shapedIntegerInputs(std::size_t area) {
+  std::vector<std::string> inputs = kIntegerInputs;
+  for (std::size_t offset = 0; offset < std::min<std::size_t>(area, 24); ++offset)
+    for (const std::string& input : kIntegerInputs)
+      inputs.push_back(std::string(offset, ' ') + input + ' ');
+  return inputs;
+}
+
 TEST_P(IstreamParse, IntegersMatchTheStandardStream) {
   std::size_t area = GetParam();
-  compareExtraction<short>(kIntegerInputs, kIntegerFlags, area, "short");
-  compareExtraction<unsigned short>(kIntegerInputs, kIntegerFlags, area, "unsigned short");
-  compareExtraction<int>(kIntegerInputs, kIntegerFlags, area, "int");
-  compareExtraction<unsigned int>(kIntegerInputs, kIntegerFlags, area, "unsigned int");
-  compareExtraction<long>(kIntegerInputs, kIntegerFlags, area, "long");
-  compareExtraction<unsigned long>(kIntegerInputs, kIntegerFlags, area, "unsigned long");
-  compareExtraction<long long>(kIntegerInputs, kIntegerFlags, area, "long long");
-  compareExtraction<unsigned long long>(kIntegerInputs, kIntegerFlags, area, "unsigned long long");
+  const std::vector<std::string> inputs = shapedIntegerInputs(area);
+  compareExtraction<short>(inputs, kIntegerFlags, area, "short");
+  compareExtraction<unsigned short>(inputs, kIntegerFlags, area, "unsigned short");
+  compareExtraction<int>(inputs, kIntegerFlags, area, "int");
+  compareExtraction<unsigned int>(inputs, kIntegerFlags, area, "unsigned int");
+  compareExtraction<long>(inputs, kIntegerFlags, area, "long");
+  compareExtraction<unsigned long>(inputs, kIntegerFlags, area, "unsigned long");
+  compareExtraction<long long>(inputs, kIntegerFlags, area, "long long");
+  compareExtraction<unsigned long long>(inputs, kIntegerFlags, area, "unsigned long long");
 }
 
 TEST_P(IstreamParse, BoolIsReadAsAnInteger) {
@@ -480,14 +493,29 @@ TEST(IstreamFailure, ExceptionsFromTheBufferPassThroughUnchanged) {
   }
 }
 
+// A buffer's pbackfail answers EOF for no room, or 0 as the classic file
+// buffer does; its successes (1 or the character) and overflow's (0 or the
+// character) reach the stream as the character.
 TEST(IstreamFailure, PutbackBeyondTheStartSetsBadbit) {
-  IMemBuf buffer("ab", 1);
-  istream in(&buffer);
-  in.putback('z');
-  EXPECT_EQ(in.rdstate(), ios::badbit);
-  in.clear();
-  in.unget();
-  EXPECT_EQ(in.rdstate(), ios::badbit);
+  for (bool likeAFile : {false, true}) {
+    IMemBuf buffer("ab", 1);
+    if (likeAFile)
+      buffer.answerLikeAFile();
+    istream in(&buffer);
+    in.putback('z');
+    EXPECT_EQ(in.rdstate(), ios::badbit) << likeAFile;
+    in.clear();
+    in.unget();
+    EXPECT_EQ(in.rdstate(), ios::badbit) << likeAFile;
+    in.clear();
+    EXPECT_EQ(in.get(), 'a');
+    in.sync(); // no get area: what follows goes through pbackfail and overflow
+    EXPECT_EQ(buffer.sputbackc('y'), 'y') << likeAFile;
+    in.sync();
+    EXPECT_EQ(buffer.sputc('q'), 'q') << likeAFile;
+    EXPECT_EQ(buffer.calls(IMemBuf::kPbackfail), 3) << likeAFile;
+    EXPECT_EQ(buffer.calls(IMemBuf::kOverflow), 1) << likeAFile;
+  }
 }
 
 TEST(IstreamClassic, AFailedNumberLeavesTheVariableAsItWas) {

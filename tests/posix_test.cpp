@@ -1,6 +1,8 @@
 // The host layer through its system-call table: EINTR, short and empty
-// writes, failing closes and answers that a real file cannot be made to give.
+// writes, failing closes and answers that a real file cannot be made to give;
+// the runtime's descriptor buffer through the same table.
 #include "errorof.hpp"
+#include "fdbuf.hpp"
 #include "hoststrm.hpp"
 #include "iexcept.hpp"
 #include "ifilestr.hpp"
@@ -164,7 +166,24 @@ INSTANTIATE_TEST_SUITE_P(
         IRetryCase{"ftruncate", kTruncate, [](PosixTest&, IFSFileStream& s) { s.setEndOfFile(10); }},
         IRetryCase{"fstat", kFstat, [](PosixTest&, IFSFileStream& s) { EXPECT_EQ(s.endOfFile(), 10); }},
         IRetryCase{"stat", kStat, [](PosixTest& t, IFSFileStream&) { t.open(kIn, kIn | kOut); }},
-        IRetryCase{"fcntl", kFcntl, [](PosixTest& t, IFSFileStream&) { t.open(kIn, kIn | kOut); }}),
+        IRetryCase{"fcntl", kFcntl, [](PosixTest& t, IFSFileStream&) { t.open(kIn, kIn | kOut); }},
+        // The runtime's descriptor buffer, on the stream's descriptor.
+        IRetryCase{"fdbufRead", kRead,
+                   [](PosixTest&, IFSFileStream& s) {
+                     IDescriptorBuf in(s.descriptor());
+                     EXPECT_EQ(in.sgetc(), '0');
+                   }},
+        IRetryCase{"fdbufWrite", kWrite,
+                   [](PosixTest&, IFSFileStream& s) {
+                     IDescriptorBuf out(s.descriptor());
+                     EXPECT_EQ(out.sputn("abcd", 4), 4);
+                     EXPECT_EQ(out.sync(), 0);
+                   }},
+        IRetryCase{"fdbufLseek", kSeek,
+                   [](PosixTest&, IFSFileStream& s) {
+                     IDescriptorBuf buffer(s.descriptor());
+                     EXPECT_EQ(buffer.seekoff(3, ios::beg), 3);
+                   }}),
     [](const auto& info) { return std::string(info.param.fName); });
 
 // --- writes -------------------------------------------------------------------
@@ -176,6 +195,18 @@ TEST_F(PosixTest, ShortWritesAreContinued) {
   EXPECT_EQ(gScript.fCount[kWrite], 4);
   EXPECT_EQ(readWholeFile(fFile), "hello world");
   EXPECT_EQ(stream->doSeek(0, IFSFileStream::cur), 11);
+  // The runtime's descriptor buffer continues them too, and fails (EOF, the
+  // bytes dropped) on a write that takes nothing.
+  IDescriptorBuf out(stream->descriptor());
+  EXPECT_EQ(out.sputn(" again", 6), 6);
+  EXPECT_EQ(out.sync(), 0);
+  EXPECT_EQ(gScript.fCount[kWrite], 6);
+  EXPECT_EQ(readWholeFile(fFile), "hello world again");
+  gScript.fWritesBeforeZero = 0;
+  EXPECT_EQ(out.sputn("!", 1), 1);
+  EXPECT_EQ(out.sync(), EOF);
+  EXPECT_EQ(gScript.fCount[kWrite], 7);
+  EXPECT_EQ(readWholeFile(fFile), "hello world again");
 }
 
 // write(2) taking nothing would loop for ever: it is EIO. What went out

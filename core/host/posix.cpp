@@ -27,33 +27,6 @@ static_assert(int(IFSFileStream::beg) == int(ios::beg) && int(IFSFileStream::cur
 
 namespace {
 
-int systemOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
-int systemClose(int descriptor) { return ::close(descriptor); }
-ssize_t systemRead(int descriptor, void* buffer, std::size_t count) { return ::read(descriptor, buffer, count); }
-ssize_t systemWrite(int descriptor, const void* buffer, std::size_t count) {
-  return ::write(descriptor, buffer, count);
-}
-off_t systemSeek(int descriptor, off_t offset, int whence) { return ::lseek(descriptor, offset, whence); }
-int systemTruncate(int descriptor, off_t size) { return ::ftruncate(descriptor, size); }
-int systemFstat(int descriptor, struct stat* status) { return ::fstat(descriptor, status); }
-int systemStat(const char* path, struct stat* status) { return ::stat(path, status); }
-int systemFcntl(int descriptor, int command, struct flock* lock) { return ::fcntl(descriptor, command, lock); }
-
-constexpr IHostCalls kSystemCalls = {systemOpen,     systemClose, systemRead, systemWrite, systemSeek,
-                                     systemTruncate, systemFstat, systemStat, systemFcntl};
-
-IHostCalls gCalls = kSystemCalls;
-
-// Calls `call` until it ends with something other than EINTR.
-template <class ICall>
-auto retrying(ICall call) {
-  for (;;) {
-    const auto result = call();
-    if (result >= 0 || errno != EINTR)
-      return result;
-  }
-}
-
 std::string parentOf(const std::string& path) {
   std::string parent = path;
   while (parent.size() > 1 && parent.back() == '/')
@@ -88,9 +61,6 @@ const char* reasonFor(int error) {
 }
 
 } // namespace
-
-IHostCalls& IHostCalls::current() { return gCalls; }
-const IHostCalls& IHostCalls::system() { return kSystemCalls; }
 
 IDescriptor& IDescriptor::operator=(IDescriptor&& other) noexcept {
   if (this != &other) {
@@ -127,7 +97,7 @@ void IPosix::fail(const char* operation, const std::string& path, int error) {
 
 int IPosix::tryOpen(const std::string& path, int flags, mode_t mode, IDescriptor& opened) {
   const int descriptor =
-      retrying([&] { return IHostCalls::current().open(path.c_str(), flags | O_CLOEXEC, mode); });
+      IHostRetry::call([&] { return IHostCalls::current().open(path.c_str(), flags | O_CLOEXEC, mode); });
   if (descriptor < 0)
     return errno;
   opened = IDescriptor(descriptor);
@@ -142,30 +112,24 @@ IDescriptor IPosix::open(const std::string& path, int flags, mode_t mode, const 
 }
 
 std::size_t IPosix::readSome(int descriptor, void* buffer, std::size_t count, const std::string& path) {
-  const ssize_t got = retrying([&] { return IHostCalls::current().read(descriptor, buffer, count); });
+  const ssize_t got = IHostRetry::read(descriptor, buffer, count);
   if (got < 0)
     fail("read", path, errno);
   return static_cast<std::size_t>(got);
 }
 
 void IPosix::writeAll(int descriptor, const void* buffer, std::size_t count, const std::string& path) {
-  const char* next = static_cast<const char*>(buffer);
-  std::size_t left = count;
-  while (left > 0) {
-    const ssize_t done = retrying([&] { return IHostCalls::current().write(descriptor, next, left); });
-    if (done > 0) {
-      next += done;
-      left -= static_cast<std::size_t>(done);
-      continue;
-    }
-    // write(2) of a non-zero count returns 0 only for a file that takes no
-    // more bytes; looping would never end. What went out stays out: the
-    // caller keeps the rest, and writes only that later.
-    const int error = done < 0 ? errno : EIO;
-    const char* reason = done == 0 ? "the system accepted no bytes" : reasonFor(error);
-    throw IWriteError("write", path, error, reason ? reason : "", static_cast<long long>(count - left),
-                      static_cast<long long>(count));
-  }
+  int failure = 0;
+  const std::size_t written = IHostRetry::writeAll(descriptor, buffer, count, failure);
+  if (written == count)
+    return;
+  // write(2) of a non-zero count returns 0 only for a file that takes no
+  // more bytes; looping would never end. What went out stays out: the
+  // caller keeps the rest, and writes only that later.
+  const int error = failure != 0 ? failure : EIO;
+  const char* reason = failure == 0 ? "the system accepted no bytes" : reasonFor(error);
+  throw IWriteError("write", path, error, reason ? reason : "", static_cast<long long>(written),
+                    static_cast<long long>(count));
 }
 
 off_t IPosix::seek(int descriptor, off_t offset, int whence, const std::string& path) {
@@ -173,7 +137,7 @@ off_t IPosix::seek(int descriptor, off_t offset, int whence, const std::string& 
   // Some devices accept any position; a negative one is refused here for all files.
   if (whence == SEEK_SET && offset < 0)
     IThrowSystemError("seek", path, EINVAL, kBeforeStart);
-  const off_t position = retrying([&] { return IHostCalls::current().lseek(descriptor, offset, whence); });
+  const off_t position = IHostRetry::seek(descriptor, offset, whence);
   if (position < 0) {
     const int error = errno;
     if (error == EINVAL)
@@ -185,19 +149,19 @@ off_t IPosix::seek(int descriptor, off_t offset, int whence, const std::string& 
 }
 
 void IPosix::truncate(int descriptor, off_t size, const std::string& path) {
-  if (retrying([&] { return IHostCalls::current().ftruncate(descriptor, size); }) != 0)
+  if (IHostRetry::call([&] { return IHostCalls::current().ftruncate(descriptor, size); }) != 0)
     fail("truncate", path, errno);
 }
 
 struct stat IPosix::status(int descriptor, const std::string& path) {
   struct stat status;
-  if (retrying([&] { return IHostCalls::current().fstat(descriptor, &status); }) != 0)
+  if (IHostRetry::call([&] { return IHostCalls::current().fstat(descriptor, &status); }) != 0)
     fail("stat", path, errno);
   return status;
 }
 
 int IPosix::flagsOfDescriptor(int descriptor, const std::string& path) {
-  const int flags = retrying([&] { return IHostCalls::current().fcntl(descriptor, F_GETFL, nullptr); });
+  const int flags = IHostRetry::call([&] { return IHostCalls::current().fcntl(descriptor, F_GETFL, nullptr); });
   if (flags < 0)
     fail("attach", path, errno);
   return flags;
@@ -215,11 +179,11 @@ int IPosix::accessOfFlags(int flags) {
 }
 
 int IPosix::lock(int descriptor, int command, struct flock& lock) {
-  return retrying([&] { return IHostCalls::current().fcntl(descriptor, command, &lock); }) == 0 ? 0 : errno;
+  return IHostRetry::call([&] { return IHostCalls::current().fcntl(descriptor, command, &lock); }) == 0 ? 0 : errno;
 }
 
 int IPosix::lookUp(const std::string& path, struct stat& status) {
-  return retrying([&] { return IHostCalls::current().stat(path.c_str(), &status); }) == 0 ? 0 : errno;
+  return IHostRetry::call([&] { return IHostCalls::current().stat(path.c_str(), &status); }) == 0 ? 0 : errno;
 }
 
 IAccess IOpenMode::accessOf(int myMode, const std::string& path) {

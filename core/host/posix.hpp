@@ -1,38 +1,19 @@
-// The POSIX layer of the host code: the system calls it makes (through a table
-// that tests replace), the owner of a descriptor, wrappers that retry EINTR
-// and throw what fails with a reason in words, and the meaning of open modes.
+// The POSIX layer of the host code: the system calls it makes (through the
+// table of hostcall.hpp, which tests replace), the owner of a descriptor,
+// wrappers that retry EINTR and throw what fails with a reason in words, and
+// the meaning of open modes.
 //
 // Private to libkelbase. It knows nothing of what the host record, the byte
 // streams and the sharing rules decide with these calls.
 #pragma once
 
 #include "fsstream.hpp"
+#include "hostcall.hpp"
 #include "iaccess.hpp"
 
 #include <cstddef>
 #include <string>
 #include <sys/types.h>
-
-struct flock;
-struct stat;
-
-// The system calls of the host layer, one pointer each. current() is the
-// table in use; a test replaces entries to script EINTR, short transfers,
-// failures and answers, and puts system() back when it is done.
-struct IHostCalls {
-  int (*open)(const char* path, int flags, mode_t mode);
-  int (*close)(int descriptor);
-  ssize_t (*read)(int descriptor, void* buffer, std::size_t count);
-  ssize_t (*write)(int descriptor, const void* buffer, std::size_t count);
-  off_t (*lseek)(int descriptor, off_t offset, int whence);
-  int (*ftruncate)(int descriptor, off_t size);
-  int (*fstat)(int descriptor, struct stat* status);
-  int (*stat)(const char* path, struct stat* status);
-  int (*fcntl)(int descriptor, int command, struct flock* lock); // the lock commands, and F_GETFL with a null lock
-
-  static IHostCalls& current();
-  static const IHostCalls& system();
-};
 
 // Owns one descriptor (or none) and closes it once. Moves hand it on.
 class IDescriptor {

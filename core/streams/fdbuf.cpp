@@ -1,25 +1,20 @@
+// The descriptor's reads, writes and seeks go through the host layer's
+// system-call table, as the file streams' do, so that one script of EINTR
+// and short writes reaches both.
 #include "fdbuf.hpp"
 
+#include "hostcall.hpp"
+
 #include <climits>
-#include <cerrno>
 #include <cstddef>
 #include <cstring>
-#include <unistd.h>
 
 namespace {
 
 // Writes every byte, continuing short writes and retrying EINTR.
 bool writeAll(int descriptor, const char* data, std::size_t count) {
-  while (count > 0) {
-    ssize_t written = ::write(descriptor, data, count);
-    if (written < 0 && errno == EINTR)
-      continue;
-    if (written <= 0)
-      return false; // 0 for a non-zero count would loop forever
-    data += written;
-    count -= static_cast<std::size_t>(written);
-  }
-  return true;
+  int error;
+  return IHostRetry::writeAll(descriptor, data, count, error) == count;
 }
 
 int seekWhence(ios::seek_dir dir) {
@@ -83,10 +78,7 @@ int IDescriptorBuf::underflow() {
 }
 
 int IDescriptorBuf::readSome(int descriptor, char* area, int count) {
-  ssize_t got;
-  do
-    got = ::read(descriptor, area, static_cast<std::size_t>(count));
-  while (got < 0 && errno == EINTR);
+  const ssize_t got = IHostRetry::read(descriptor, area, static_cast<std::size_t>(count));
   return got > 0 ? static_cast<int>(got) : 0;
 }
 
@@ -102,7 +94,7 @@ streampos IDescriptorBuf::seekoff(streamoff offset, ios::seek_dir dir, int) {
       return EOF; // no file reaches so far back
     offset -= unread;
   }
-  off_t result = ::lseek(fDescriptor, static_cast<off_t>(offset), seekWhence(dir));
+  off_t result = IHostRetry::seek(fDescriptor, static_cast<off_t>(offset), seekWhence(dir));
   if (result < 0)
     return EOF;
   setg(nullptr, nullptr, nullptr);

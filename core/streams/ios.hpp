@@ -86,8 +86,9 @@ public:
 
   // The standard streams in step with C stdio (the default): cout, cerr and
   // clog write through stdout and stderr, cin and stdin read each byte once.
-  // sync_with_stdio(false) gives them buffers of their own, which is faster;
-  // it answers whether they were in step. Pending output is written first.
+  // sync_with_stdio(false) gives them buffers of their own, which is faster
+  // (cin's only once neither it nor stdin holds bytes unread); it answers
+  // whether they were in step. Pending output is written first.
   static void sync_with_stdio();
   static bool sync_with_stdio(bool inStep);
 

@@ -320,10 +320,7 @@ istream& istream::putback(char c) {
   fGcount = 0;
   clear(rdstate() & ~eofbit);
   if (ipfx(1)) {
-    // A buffer may answer the character, or 1, for success; a classic
-    // file buffer answers 0 when it has no room.
-    int r = rdbuf()->sputbackc(c);
-    if (r == EOF || (r == 0 && c != '\0'))
+    if (rdbuf()->sputbackc(c) == EOF)
       setstate(badbit);
   }
   return *this;

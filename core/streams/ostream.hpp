@@ -6,9 +6,8 @@
 // format (%g), not hexadecimal; a precision beyond the places that hold
 // every digit of the exact value (1076 for a double, 16447 for a long
 // double) writes what that many places write, so any precision is safe and
-// needs bounded memory. When
-// the put area has room a whole field is copied into it at once; the buffer
-// is called only when the area runs out. Exceptions thrown by the buffer
+// needs bounded memory. When the put area has room a whole field is copied
+// into it at once; the buffer is called only when the area runs out. Exceptions thrown by the buffer
 // pass through unchanged. Not safe to use from two threads at once.
 #pragma once
 

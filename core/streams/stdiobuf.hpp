@@ -3,17 +3,23 @@
 // stderr, and cin and stdin read one sequence of bytes, each byte once.
 //
 // IStdioOutBuf has no area of its own: every field goes to the FILE at once,
-// so printf and cout interleave in program order. IStdinBuf reads descriptor
-// 0 into an area of its own, which it shares with C stdio: the first time cin
-// reads, stdin is replaced by a stream that takes its bytes from that area
-// (what the old stdin held is read first), so scanf, getchar, fgets and gets
-// take the bytes cin has not, and cin gets back what stdio pushed back
-// (ungetc, scanf's look-ahead). Failures end the input or set badbit; nothing
-// is thrown. Not safe to use from two threads at once.
+// so printf and cout interleave in program order. IStdinBuf reads into an
+// area of its own, which it shares with C stdio: the first time cin reads,
+// stdin is replaced by a stream that takes its bytes from that area (what
+// the old stdin held is read first), so scanf, getchar, fgets and gets take
+// the bytes cin has not, and cin gets back what stdio pushed back (ungetc,
+// scanf's look-ahead). Where the C library's FILE can be read (stdioseam.hpp),
+// the area fills from the old stdin's buffer, then by read(2) of descriptor
+// 0, and cin can leave stdin once neither holds bytes; elsewhere it fills a
+// byte at a time through the old stdin, which keeps its read-ahead unseen,
+// cin stays on stdin once it has read, and fileno(stdin) answers -1 while
+// stdin is shared. Failures end the input or set badbit; nothing is thrown.
+// Not safe to use from two threads at once.
 #pragma once
 
 #include "streambuf.hpp"
 
+#include <cstddef>
 #include <cstdio>
 #include <sys/types.h> // ssize_t
 
@@ -46,7 +52,8 @@ public:
   // Whether stdin reads through this buffer.
   bool sharesStdin() const { return fOriginal != nullptr; }
   // Gives stdin back its own FILE, so that another buffer may read
-  // descriptor 0: true, unless this buffer or stdio holds bytes unread.
+  // descriptor 0: true, unless this buffer or stdio holds bytes unread (or
+  // may: where the FILE cannot be read, false once cin has read).
   bool release();
 
   // Takes back what stdio pushed back, then what stdio left unread, then
@@ -66,12 +73,18 @@ private:
 
   static ssize_t readForStdio(void* cookie, char* buffer, size_t size);
   void shareStdin();
-  // Fills the area from the old stdin's buffer or from descriptor 0; false at the end.
+  // Puts what stdio pushed back in front of the bytes it has not taken and
+  // gives them all back to cin: whether cin then has any.
+  bool reclaim();
+  // Takes up to `room` bytes that the shared stream holds unread, in order.
+  std::size_t takePushedBack(char* to, std::size_t room);
+  // Fills the area from the old stdin or from descriptor 0; false at the end.
   bool fill();
 
   FILE* fOriginal = nullptr; // stdin before it was replaced, read to its end first
   FILE* fShared = nullptr;   // the stream that replaced it
   bool fOriginalDrained = false;
+  bool fRefusing = false; // readForStdio answers the end: stdio's own bytes are being taken
   // Bytes stdio has not taken: [fHeld, fHeldEnd) while the get area is
   // hidden from cin, so that cin calls underflow and sees stdio's pushback.
   char* fHeld = nullptr;

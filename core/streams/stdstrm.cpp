@@ -49,8 +49,9 @@ struct IStdStreams {
   bool inStep() const { return fOut.rdbuf() == &fStdoutBuf; }
 
   // In step with stdio, or on buffers of their own. Pending output is
-  // written first, so that nothing changes its order. cin moves only while
-  // neither it nor stdio holds bytes unread: read-ahead stays where it is.
+  // written first, so that nothing changes its order. cin moves only when
+  // its buffer lets go (neither it nor stdio holds bytes unread), so that
+  // read-ahead stays where it is.
   void keepInStep(bool inStep) {
     if (inStep == this->inStep())
       return;

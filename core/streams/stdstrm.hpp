@@ -15,7 +15,8 @@
 // ios::sync_with_stdio(false) gives them buffers of their own (faster):
 // cout and clog then write when their 4096-byte area is full, on flush or
 // endl, and at exit (or when libkelrt.so is unloaded), and mixing them with
-// printf needs a flush in between. A failed read ends the input (eofbit and
+// printf needs a flush in between. cin goes on reading through stdin while
+// either holds bytes unread (IStdinBuf::release). A failed read ends the input (eofbit and
 // failbit); a failed write sets badbit. Nothing is thrown. Not safe to use
 // from two threads at once.
 #pragma once

@@ -38,6 +38,13 @@ int streambuf::nextSlow() {
   return sgetc();
 }
 
+int streambuf::putSlow(int c) { return overflow(c) == EOF ? EOF : c; }
+
+int streambuf::putBackSlow(int c) {
+  int answer = pbackfail(c);
+  return answer == EOF || (answer == 0 && c != 0) ? EOF : c;
+}
+
 void streambuf::setb(char* b, char* eb, int owned) {
   if (fOwnsReserve && fBase != b)
     delete[] fBase;

@@ -29,14 +29,14 @@ public:
   }
   // Takes up to n characters into s; the count taken (less only at the end).
   int sgetn(char* s, int n) { return xsgetn(s, n); }
-  // Puts c back in front of the next character, to be read first; EOF when
-  // the buffer has no room (pbackfail decides).
+  // Puts c back in front of the next character, to be read first, and
+  // answers it; EOF when the buffer has no room (pbackfail decides).
   int sputbackc(char c) {
     if (fGptr > fEback) {
       *--fGptr = c;
       return static_cast<unsigned char>(c);
     }
-    return pbackfail(static_cast<unsigned char>(c));
+    return putBackSlow(static_cast<unsigned char>(c));
   }
   // The characters in the get area, readable without a call to underflow.
   int in_avail() const { return fGptr < fEgptr ? static_cast<int>(fEgptr - fGptr) : 0; }
@@ -49,7 +49,7 @@ public:
       *fPptr++ = static_cast<char>(c);
       return static_cast<unsigned char>(c);
     }
-    return overflow(static_cast<unsigned char>(c));
+    return putSlow(static_cast<unsigned char>(c));
   }
   int sputn(const char* s, int n) { return xsputn(s, n); }
   int out_waiting() const { return fPptr > fPbase ? static_cast<int>(fPptr - fPbase) : 0; }
@@ -60,7 +60,7 @@ public:
   // it then holds a character: a buffer whose underflow answers a character
   // without making a get area has nothing to scan in place. sungetc steps
   // back over the last character read, or asks pbackfail(EOF) when the get
-  // area starts at the next character.
+  // area starts at the next character, and answers EOF when it cannot.
   const char* gnext() const { return fGptr; }
   const char* gend() const { return fEgptr; }
   void gskip(const char* p) { fGptr += p - fGptr; }
@@ -68,7 +68,8 @@ public:
   int sungetc() {
     if (fGptr && fGptr > fEback)
       return static_cast<unsigned char>(*--fGptr);
-    return pbackfail(EOF);
+    int answer = pbackfail(EOF);
+    return answer == 0 ? EOF : answer;
   }
   // The free part of the put area is [pnext(), pend()); pcommit(p) marks
   // the characters written there before p (at most pend()) as put.
@@ -92,7 +93,10 @@ public:
   // empty, EOF otherwise; xsputn and xsgetn move characters through the
   // areas, calling overflow and underflow when they run out; setbuf(p, n)
   // makes p the reserve area, setbuf(null, 0) makes the buffer unbuffered.
-  // doallocate makes a 1024-byte reserve and answers 1.
+  // doallocate makes a 1024-byte reserve and answers 1. A buffer's overflow
+  // may answer 0 for success and its pbackfail 1, as the classic file buffer
+  // does, and pbackfail 0 for no room; sputc and sputbackc still answer the
+  // character or EOF. (Putting back a 0 byte, an answer of 0 is success.)
   virtual int doallocate();
   virtual int overflow(int c = EOF);
   virtual int underflow();
@@ -134,6 +138,8 @@ private:
 
   int bumpSlow();
   int nextSlow();
+  int putSlow(int c);
+  int putBackSlow(int c);
 
   char* fEback = nullptr;
   char* fGptr = nullptr;

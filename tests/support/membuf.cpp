@@ -59,7 +59,7 @@ int IMemBuf::overflow(int c) {
     return 0;
   *pptr() = static_cast<char>(c);
   pbump(1);
-  return static_cast<unsigned char>(c);
+  return fFileAnswers ? 0 : static_cast<unsigned char>(c);
 }
 
 int IMemBuf::underflow() {
@@ -83,7 +83,7 @@ int IMemBuf::pbackfail(int c) {
   syncOut();
   syncIn();
   if (fPosition == 0)
-    return EOF;
+    return fFileAnswers ? 0 : EOF;
   if (c == EOF) {
     --fPosition;
     return 1;
@@ -92,7 +92,7 @@ int IMemBuf::pbackfail(int c) {
   char* area = fGetArray.data() + kPutBack;
   *area = static_cast<char>(c);
   setg(fGetArray.data(), area, area + 1);
-  return static_cast<unsigned char>(c);
+  return fFileAnswers ? 1 : static_cast<unsigned char>(c);
 }
 
 int IMemBuf::sync() {

@@ -29,6 +29,9 @@ public:
   std::string str() const;
   // Output that would reach `offset` or beyond fails (overflow answers EOF).
   void setCapacity(std::size_t offset) { fCapacity = offset; }
+  // overflow answers 0 for success, pbackfail 1, and 0 when nothing is in
+  // front of the position: the classic file buffer's answers.
+  void answerLikeAFile() { fFileAnswers = true; }
   // The `nth` call (from 1) of `operation` from now on throws IMemBufError.
   void throwOn(EOperation operation, int nth);
   int calls(EOperation operation) const { return fCalls[operation]; }
@@ -65,6 +68,7 @@ private:
   // a get area, pbase while there is a put area.
   std::size_t fPosition = 0;
   std::size_t fCapacity = std::numeric_limits<std::size_t>::max();
+  bool fFileAnswers = false;
   int fCalls[kOperationCount] = {};
   EOperation fThrowOperation = kOperationCount;
   int fThrowAt = 0;
