@@ -8,13 +8,11 @@ namespace {
 struct IPut : IWorkload {
   static constexpr const char* kName = "put";
   template <class Peer> static void run(benchmark::State& state) {
-    timeOutput(
+    timeWriting<Peer>(
         state,
-        [](const std::string& path) {
-          typename Peer::IOut out(path);
+        [](auto& out) {
           for (char c : charsView())
             out.put(c);
-          out.close();
         },
         charsView());
   }
@@ -23,14 +21,12 @@ struct IPut : IWorkload {
 struct ISputc : IWorkload {
   static constexpr const char* kName = "sputc";
   template <class Peer> static void run(benchmark::State& state) {
-    timeOutput(
+    timeWriting<Peer>(
         state,
-        [](const std::string& path) {
-          typename Peer::IOut out(path);
+        [](auto& out) {
           auto* buffer = out.buffer();
           for (char c : charsView())
             buffer->sputc(static_cast<unsigned char>(c));
-          out.close();
         },
         charsView());
   }
@@ -42,21 +38,20 @@ std::uint64_t charsSum() {
   return sum;
 }
 
+// Adds each character that `next()` gives, plus one, until it answers EOF.
+template <class Next> std::uint64_t sumCharacters(Next next) {
+  std::uint64_t sum = 0;
+  int c;
+  while ((c = next()) != EOF)
+    sum += static_cast<unsigned>(c) + 1u;
+  return sum;
+}
+
 struct IGet : IWorkload {
   static constexpr const char* kName = "get";
   template <class Peer> static void run(benchmark::State& state) {
-    const std::string& path = ICorpus::get().charsFile();
-    timeInput(
-        state,
-        [&path] {
-          typename Peer::IIn in(path);
-          std::uint64_t sum = 0;
-          int c;
-          while ((c = in.get()) != EOF)
-            sum += static_cast<unsigned>(c) + 1u;
-          in.close();
-          return sum;
-        },
+    timeReading<Peer>(
+        state, ICorpus::get().charsFile(), [](auto& in) { return sumCharacters([&in] { return in.get(); }); },
         charsSum(), charsView().size());
   }
 };
@@ -64,18 +59,11 @@ struct IGet : IWorkload {
 struct ISbumpc : IWorkload {
   static constexpr const char* kName = "sbumpc";
   template <class Peer> static void run(benchmark::State& state) {
-    const std::string& path = ICorpus::get().charsFile();
-    timeInput(
-        state,
-        [&path] {
-          typename Peer::IIn in(path);
+    timeReading<Peer>(
+        state, ICorpus::get().charsFile(),
+        [](auto& in) {
           auto* buffer = in.buffer();
-          std::uint64_t sum = 0;
-          int c;
-          while ((c = buffer->sbumpc()) != EOF)
-            sum += static_cast<unsigned>(c) + 1u;
-          in.close();
-          return sum;
+          return sumCharacters([buffer] { return buffer->sbumpc(); });
         },
         charsSum(), charsView().size());
   }

@@ -11,15 +11,13 @@ namespace kfbench {
 namespace {
 
 // Writes `values`, one a line, with each peer's own formatting.
-template <class Peer, class Value> void timeLines(benchmark::State& state, const std::vector<Value>& values,
-                                                  const std::string& expected) {
-  timeOutput(
+template <class Peer, class Value>
+void timeLines(benchmark::State& state, const std::vector<Value>& values, const std::string& expected) {
+  timeWriting<Peer>(
       state,
-      [&values](const std::string& path) {
-        typename Peer::IOut out(path);
+      [&values](auto& out) {
         for (Value v : values)
           out.line(v);
-        out.close();
       },
       expected);
 }
@@ -44,18 +42,8 @@ struct IIntIn : IWorkload {
   static constexpr const char* kName = "int_in";
   template <class Peer> static void run(benchmark::State& state) {
     ICorpus& c = ICorpus::get();
-    const std::string& path = c.integersFile();
-    timeInput(
-        state,
-        [&path] {
-          typename Peer::IIn in(path);
-          std::uint64_t sum = 0;
-          long long v;
-          while (in.next(v))
-            sum += static_cast<std::uint64_t>(v);
-          in.close();
-          return sum;
-        },
+    timeReading<Peer>(
+        state, c.integersFile(), [](auto& in) { return sumIntegers([&in](long long& v) { return in.next(v); }); },
         integersSum(), c.integerText().size());
   }
 };
@@ -121,11 +109,9 @@ struct IMixedIn : IWorkload {
   static constexpr const char* kName = "mixed_in";
   template <class Peer> static void run(benchmark::State& state) {
     IMixedFile file;
-    const std::string& path = file.path();
-    timeInput(
-        state,
-        [&path] {
-          typename Peer::IIn in(path);
+    timeReading<Peer>(
+        state, file.path(),
+        [](auto& in) {
           auto& s = in.stream();
           std::uint64_t sum = 0;
           int a, b, c, e;
@@ -133,7 +119,6 @@ struct IMixedIn : IWorkload {
           while (s >> a >> b >> c >> d >> e)
             sum += static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b) + static_cast<std::uint64_t>(c) +
                    static_cast<std::uint64_t>(d) + static_cast<std::uint64_t>(e);
-          in.close();
           return sum;
         },
         mixed().fSum, mixed().fText.size());

@@ -16,8 +16,8 @@ struct IOpenClose : IWorkload {
   template <class Peer> static void run(benchmark::State& state) {
     const std::string& path = ICorpus::get().charsFile();
     for (auto _ : state) {
-      typename Peer::IIn in(path);
-      in.close();
+      typename Peer::IOpen file(path);
+      file.close();
     }
   }
 };

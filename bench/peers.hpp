@@ -5,6 +5,7 @@
 //   IIn(path)     a file read:  get() (EOF at the end), next(integer), line(text),
 //                               read(block, n) (false at the end), readAt(offset, bytes, n), close()
 //   IWalk(path)   a file read and overwritten in place: step(bytes, n, patch, m), close()
+//   IOpen(path)   what opening and closing a file for reading costs: close()
 //
 // A peer offers the operations of the workloads it takes part in. The
 // stream peers (ours, libstdc++, classic) share one implementation and add
@@ -16,8 +17,11 @@
 #include "fstream.hpp"
 #include "ifilestr.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <fcntl.h>
+#include <stdio_ext.h>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -99,6 +103,7 @@ private:
 template <class Kind> struct IStreamPeer {
   using IOut = IStreamOut<Kind>;
   using IIn = IStreamIn<Kind>;
+  using IOpen = IStreamIn<Kind>;
   using IWalk = IStreamWalk<Kind>;
 };
 
@@ -145,15 +150,41 @@ struct IClassic : IStreamPeer<IClassic> {
   static ifstream openIn(const std::string& path) { return ifstream(path.c_str(), ios::in | ios::bin); }
 };
 
+// IInlineOwned: owns a T on the heap, releasing it inline on every path,
+// the exceptional ones included. The raw loops and the stdio peer keep their
+// places in objects that no call is given the address of, so that the
+// compiler holds them in registers as it does the local variables of a
+// hand-written loop; a destructor called out of line on the unwinding path
+// would take that address.
+template <class T> class IInlineOwned {
+public:
+  template <class... Args> explicit IInlineOwned(Args&&... args) : fObject(new T(std::forward<Args>(args)...)) {}
+  [[gnu::always_inline]] ~IInlineOwned() { delete fObject; }
+  IInlineOwned(const IInlineOwned&) = delete;
+  IInlineOwned& operator=(const IInlineOwned&) = delete;
+
+  T* operator->() const { return fObject; }
+
+private:
+  T* fObject;
+};
+
 // ---- C stdio: the unlocked calls everywhere (putc_unlocked, getc_unlocked,
 // fprintf, fscanf, fwrite, fread, fseek, getline(3)), every file set to
 // FSETLOCKING_BYCALLER.
 
-// IStdioFile: a C stdio file, closed with its failure reported.
+// IStdioFile: a C stdio file, closed with its failure reported; inline
+// throughout, as IInlineOwned is, for the loops of the stdio peer.
 class IStdioFile {
 public:
-  IStdioFile(const std::string& path, const char* mode);
-  ~IStdioFile();
+  IStdioFile(const std::string& path, const char* mode) : fFile(std::fopen(path.c_str(), mode)), fPath(path) {
+    require(fFile != nullptr, "fopen");
+    __fsetlocking(fFile, FSETLOCKING_BYCALLER);
+  }
+  [[gnu::always_inline]] ~IStdioFile() {
+    if (fFile)
+      std::fclose(fFile);
+  }
   IStdioFile(const IStdioFile&) = delete;
   IStdioFile& operator=(const IStdioFile&) = delete;
 
@@ -163,7 +194,11 @@ public:
     if (!done)
       throwSystemError(operation, fPath, errno);
   }
-  void close();
+  void close() {
+    FILE* file = fFile;
+    fFile = nullptr;
+    require(std::fclose(file) == 0, "fclose");
+  }
 
 private:
   FILE* fFile;
@@ -211,6 +246,7 @@ struct IStdio {
     char* fLine = nullptr;
     std::size_t fLineCapacity = 0;
   };
+  using IOpen = IIn;
 
   // C asks for a seek between fread and fwrite, either way round.
   class IWalk {
@@ -235,12 +271,49 @@ struct IStdio {
 
 inline constexpr std::size_t kRawBlock = 4096;
 
+// IPlainFile: a descriptor from the host layer and the path its failures name.
+class IPlainFile {
+public:
+  IPlainFile(const std::string& path, int flags) : fFile(IPosix::open(path, flags)), fPath(path) {}
+  void close() { fFile.close(fPath); }
+
+protected:
+  IDescriptor fFile;
+  const std::string& fPath;
+};
+
+// The flags of a new file, empty.
+inline constexpr int kNewFile = O_WRONLY | O_CREAT | O_TRUNC;
+
+// IRawFile: the descriptor and the one array, apart from the places in it.
+class IRawFile : public IPlainFile {
+public:
+  using IPlainFile::IPlainFile;
+  char* buffer() { return fBuffer; }
+  // One read(2) of at most the array; 0 at the end of the file.
+  std::size_t fill() { return IPosix::readSome(fFile.get(), fBuffer, kRawBlock, fPath); }
+  // Writes the first `count` bytes of the array.
+  void drain(std::size_t count) { IPosix::writeAll(fFile.get(), fBuffer, count, fPath); }
+  void seek(off_t offset, int whence) { IPosix::seek(fFile.get(), offset, whence, fPath); }
+  const std::string& path() const { return fPath; }
+
+private:
+  char fBuffer[kRawBlock];
+};
+
 struct IRaw {
   static constexpr const char* kName = "raw";
 
+  // Opening and closing: the descriptor alone.
+  class IOpen : public IPlainFile {
+  public:
+    explicit IOpen(const std::string& path) : IPlainFile(path, O_RDONLY) {}
+  };
+
   class IOut {
   public:
-    explicit IOut(const std::string& path);
+    explicit IOut(const std::string& path)
+        : fFile(path, kNewFile), fBuffer(fFile->buffer()) {}
     void put(char c) {
       if (fUsed == kRawBlock)
         flush();
@@ -255,8 +328,21 @@ struct IRaw {
     }
     // Each block copied through the one array: the floor for a buffer that
     // may not hand large blocks straight to the system.
-    void write(const char* bytes, std::size_t count);
-    void close();
+    void write(const char* bytes, std::size_t count) {
+      while (count > 0) {
+        if (fUsed == kRawBlock)
+          flush();
+        const std::size_t piece = std::min(count, kRawBlock - fUsed);
+        std::memcpy(fBuffer + fUsed, bytes, piece);
+        fUsed += piece;
+        bytes += piece;
+        count -= piece;
+      }
+    }
+    void close() {
+      flush();
+      fFile->close();
+    }
 
   private:
     // `text(next, end)` puts a value's text at `next` and answers its end:
@@ -273,17 +359,19 @@ struct IRaw {
         write(spare, static_cast<std::size_t>(end - spare));
       }
     }
-    void flush();
+    void flush() {
+      fFile->drain(fUsed);
+      fUsed = 0;
+    }
 
-    char fBuffer[kRawBlock];
+    IInlineOwned<IRawFile> fFile;
+    char* fBuffer;
     std::size_t fUsed = 0;
-    IDescriptor fFile;
-    const std::string& fPath;
   };
 
   class IIn {
   public:
-    explicit IIn(const std::string& path);
+    explicit IIn(const std::string& path) : fFile(path, O_RDONLY) {}
     int get() {
       if (fNext == fEnd && !refill())
         return EOF;
@@ -294,18 +382,21 @@ struct IRaw {
     bool read(char* block, std::size_t count);
     // A 4 KiB refill at the new position, as a buffer under this library's rules makes.
     void readAt(off_t offset, char* bytes, std::size_t count);
-    void close() { fFile.close(fPath); }
+    void close() { fFile->close(); }
 
   private:
     // False at the end of the file.
-    bool refill();
+    bool refill() {
+      const std::size_t got = fFile->fill();
+      fNext = fFile->buffer();
+      fEnd = fNext + got;
+      return got != 0;
+    }
     static bool isNumberChar(char c) { return (c >= '0' && c <= '9') || c == '-' || c == '+'; }
 
-    char fBuffer[kRawBlock];
-    const char* fNext = fBuffer;
-    const char* fEnd = fBuffer;
-    IDescriptor fFile;
-    const std::string& fPath;
+    IInlineOwned<IRawFile> fFile;
+    const char* fNext = nullptr;
+    const char* fEnd = nullptr;
   };
 
   // The calls a buffer under this library's rules must make: a 4 KiB read,
@@ -313,17 +404,18 @@ struct IRaw {
   // written when reading resumes.
   class IWalk {
   public:
-    explicit IWalk(const std::string& path);
+    explicit IWalk(const std::string& path) : fFile(path, O_RDWR) {}
     void step(char* bytes, std::size_t count, const char* patch, std::size_t patchCount);
-    void close();
+    void close() {
+      fFile->drain(fPending);
+      fFile->close();
+    }
 
   private:
-    char fBuffer[kRawBlock];
-    char* fNext = fBuffer;
-    char* fEnd = fBuffer;
+    IInlineOwned<IRawFile> fFile;
+    char* fNext = nullptr;
+    char* fEnd = nullptr;
     std::size_t fPending = 0;
-    IDescriptor fFile;
-    const std::string& fPath;
   };
 };
 
@@ -333,26 +425,16 @@ struct IRaw {
 struct IDirect {
   static constexpr const char* kName = "direct";
 
-  class IOut {
+  class IOut : public IPlainFile {
   public:
-    explicit IOut(const std::string& path);
+    explicit IOut(const std::string& path) : IPlainFile(path, kNewFile) {}
     void write(const char* bytes, std::size_t count) { IPosix::writeAll(fFile.get(), bytes, count, fPath); }
-    void close() { fFile.close(fPath); }
-
-  private:
-    IDescriptor fFile;
-    const std::string& fPath;
   };
 
-  class IIn {
+  class IIn : public IPlainFile {
   public:
-    explicit IIn(const std::string& path);
+    explicit IIn(const std::string& path) : IPlainFile(path, O_RDONLY) {}
     bool read(char* block, std::size_t count);
-    void close() { fFile.close(fPath); }
-
-  private:
-    IDescriptor fFile;
-    const std::string& fPath;
   };
 };
 
@@ -360,20 +442,56 @@ struct IDirect {
 struct IPread {
   static constexpr const char* kName = "pread";
 
-  class IIn {
+  class IIn : public IPlainFile {
   public:
-    explicit IIn(const std::string& path);
+    explicit IIn(const std::string& path) : IPlainFile(path, O_RDONLY) {}
     void readAt(off_t offset, char* bytes, std::size_t count);
-    void close() { fFile.close(fPath); }
 
   private:
     char fBuffer[kRawBlock];
-    IDescriptor fFile;
-    const std::string& fPath;
   };
 };
 
-// The loops that run once per value or line, inline as in a program.
+// ---- timing a peer
+
+// Times `write(out)` on a new Peer::IOut once per iteration, then checks
+// that the file holds `expected`.
+template <class Peer, class Write> void timeWriting(benchmark::State& state, Write write, std::string_view expected) {
+  timeOutput(
+      state,
+      [&write](const std::string& path) {
+        typename Peer::IOut out(path);
+        write(out);
+        out.close();
+      },
+      expected);
+}
+
+// Times `read(in)` on a Peer::IIn of `path` once per iteration; checks each answer against `expected`.
+template <class Peer, class Read>
+void timeReading(benchmark::State& state, const std::string& path, Read read, std::uint64_t expected,
+                 std::size_t bytes) {
+  timeInput(
+      state,
+      [&path, &read] {
+        typename Peer::IIn in(path);
+        const std::uint64_t answer = read(in);
+        in.close();
+        return answer;
+      },
+      expected, bytes);
+}
+
+// The sum of the integers that `next(v)` gives until it answers false, wrapping.
+template <class Next> std::uint64_t sumIntegers(Next next) {
+  std::uint64_t sum = 0;
+  long long v;
+  while (next(v))
+    sum += static_cast<std::uint64_t>(v);
+  return sum;
+}
+
+// ---- the loops that run once per value or line, inline as in a program
 
 inline bool IStdio::IIn::line(std::string& text) {
   const ssize_t length = ::getline(&fLine, &fLineCapacity, fFile.get());
@@ -382,6 +500,14 @@ inline bool IStdio::IIn::line(std::string& text) {
   const std::size_t n = static_cast<std::size_t>(length);
   text.assign(fLine, n > 0 && fLine[n - 1] == '\n' ? n - 1 : n);
   return true;
+}
+
+// std::from_chars of a decimal integer, compiled for base 10 alone. The
+// compiler makes such a copy by itself only where the code around the call
+// leads it to, so the raw peer's time would depend on the workload's shape.
+[[gnu::noinline, gnu::flatten]] inline std::from_chars_result fromDecimal(const char* first, const char* last,
+                                                                          long long& v) {
+  return std::from_chars(first, last, v);
 }
 
 inline bool IRaw::IIn::next(long long& v) {
@@ -395,13 +521,13 @@ inline bool IRaw::IIn::next(long long& v) {
   }
   if (static_cast<std::size_t>(fEnd - fNext) > kIntegerRoom) {
     // The number ends inside the array: convert it where it lies.
-    fNext = std::from_chars(fNext, fEnd, v).ptr;
+    fNext = fromDecimal(fNext, fEnd, v).ptr;
   } else {
     char text[kIntegerRoom];
     std::size_t length = 0;
     while ((fNext < fEnd || refill()) && isNumberChar(*fNext) && length < sizeof text)
       text[length++] = *fNext++;
-    std::from_chars(text, text + length, v);
+    fromDecimal(text, text + length, v);
   }
   return true;
 }

@@ -34,18 +34,15 @@ struct ISeekRead : IWorkload {
   static constexpr const char* kName = "seek_read";
   template <class Peer> static void run(benchmark::State& state) {
     ICorpus& c = ICorpus::get();
-    const std::string& path = c.charsFile();
-    timeInput(
-        state,
-        [&c, &path] {
-          typename Peer::IIn in(path);
+    timeReading<Peer>(
+        state, c.charsFile(),
+        [&c](auto& in) {
           char bytes[kSmallRead];
           std::uint64_t sum = 0;
           for (off_t offset : c.seekOffsets()) {
             in.readAt(offset, bytes, kSmallRead);
             sum += smallReadAnswer(bytes);
           }
-          in.close();
           return sum;
         },
         seeksExpected(), c.seekCount() * kSmallRead);

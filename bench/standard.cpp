@@ -2,7 +2,7 @@
 // stdio and on buffers of their own, beside libstdc++'s std::cout and
 // std::cin in step. They run with descriptors 0 and 1 moved onto the
 // benchmark's files.
-#include "common.hpp"
+#include "peers.hpp"
 
 #include "iostream.hpp"
 
@@ -78,10 +78,7 @@ struct ICinInt : IWorkload {
         [&path] {
           IMovedDescriptor in(0, path, O_RDONLY);
           Peer::begin();
-          std::uint64_t sum = 0;
-          long long v;
-          while (Peer::in() >> v)
-            sum += static_cast<std::uint64_t>(v);
+          std::uint64_t sum = sumIntegers([](long long& v) { return static_cast<bool>(Peer::in() >> v); });
           Peer::end();
           return sum;
         },

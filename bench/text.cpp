@@ -17,18 +17,15 @@ struct IGetline : IWorkload {
   static constexpr const char* kName = "getline";
   template <class Peer> static void run(benchmark::State& state) {
     ICorpus& c = ICorpus::get();
-    const std::string& path = c.linesFile();
-    timeInput(
-        state,
-        [&path] {
-          typename Peer::IIn in(path);
+    timeReading<Peer>(
+        state, c.linesFile(),
+        [](auto& in) {
           std::string line;
           std::uint64_t lines = 0, characters = 0;
           while (in.line(line)) {
             ++lines;
             characters += line.size();
           }
-          in.close();
           return linesAnswer(lines, characters);
         },
         linesAnswer(c.lineCount(), c.lineText().size() - c.lineCount()), c.lineText().size());
@@ -38,14 +35,12 @@ struct IGetline : IWorkload {
 struct IWrite64k : IWorkload {
   static constexpr const char* kName = "write64k";
   template <class Peer> static void run(benchmark::State& state) {
-    timeOutput(
+    timeWriting<Peer>(
         state,
-        [](const std::string& path) {
-          typename Peer::IOut out(path);
+        [](auto& out) {
           std::string_view data = charsView();
           for (std::size_t done = 0; done < data.size(); done += kBigBlock)
             out.write(data.data() + done, kBigBlock);
-          out.close();
         },
         charsView());
   }
@@ -73,16 +68,13 @@ std::uint64_t blocksExpected() {
 struct IRead64k : IWorkload {
   static constexpr const char* kName = "read64k";
   template <class Peer> static void run(benchmark::State& state) {
-    const std::string& path = ICorpus::get().charsFile();
-    timeInput(
-        state,
-        [&path] {
-          typename Peer::IIn in(path);
+    timeReading<Peer>(
+        state, ICorpus::get().charsFile(),
+        [](auto& in) {
           std::unique_ptr<char[]> block(new char[kBigBlock]);
           std::uint64_t answer = 0;
           while (in.read(block.get(), kBigBlock))
             answer += blockAnswer(block.get(), kBigBlock);
-          in.close();
           return answer;
         },
         blocksExpected(), charsView().size());
