@@ -40,7 +40,7 @@ std::string takeFlag(std::vector<char*>& args, const char* name, std::string fal
   return fallback;
 }
 
-// Before Google Benchmark's own flags, which --help lists after these.
+// --help: the flags of kfbench itself, then those of Google Benchmark.
 void printHelp() {
   std::printf("kfbench: IFileIOStream beside std::fstream, C stdio and a raw 4 KiB buffer loop.\n"
               "\n"

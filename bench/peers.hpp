@@ -20,11 +20,11 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
-#include <fcntl.h>
-#include <stdio_ext.h>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <stdio_ext.h>
 #include <string>
 #include <utility>
 
@@ -312,8 +312,7 @@ struct IRaw {
 
   class IOut {
   public:
-    explicit IOut(const std::string& path)
-        : fFile(path, kNewFile), fBuffer(fFile->buffer()) {}
+    explicit IOut(const std::string& path) : fFile(path, kNewFile), fBuffer(fFile->buffer()) {}
     void put(char c) {
       if (fUsed == kRawBlock)
         flush();
