@@ -1,14 +1,9 @@
 #include "common.hpp"
 
-#include <cerrno>
 #include <exception>
 #include <stdexcept>
-#include <stdio_ext.h>
 
-benchmark::internal::Benchmark* addRun(const std::string& workload, const char* peer,
-                                       std::function<void(benchmark::State&)> run) {
-  return addRun(workload, peer, std::move(run), 1, benchmark::kMillisecond);
-}
+namespace kfbench {
 
 benchmark::internal::Benchmark* addRun(const std::string& workload, const char* peer,
                                        std::function<void(benchmark::State&)> run, benchmark::IterationCount iterations,
@@ -61,21 +56,26 @@ void requireGood(bool good, const char* operation, const std::string& path) {
     throw std::runtime_error(std::string(operation) + " of '" + path + "' failed: the stream's state is not good");
 }
 
-IStdioFile::IStdioFile(const std::string& path, const char* mode) : fFile(std::fopen(path.c_str(), mode)), fPath(path) {
-  if (!fFile)
-    throwSystemError("fopen", path, errno);
-  // The unlocked calls everywhere: fprintf, fscanf, fread, fwrite, getline.
-  __fsetlocking(fFile, FSETLOCKING_BYCALLER);
+std::string_view charsView() {
+  const std::vector<char>& data = ICorpus::get().chars();
+  return {data.data(), data.size()};
 }
 
-IStdioFile::~IStdioFile() {
-  if (fFile)
-    std::fclose(fFile);
+std::uint64_t sumOfBytes(std::string_view bytes) {
+  std::uint64_t total = 0;
+  for (char c : bytes)
+    total += static_cast<unsigned char>(c) + 1u;
+  return total;
 }
 
-void IStdioFile::close() {
-  FILE* file = fFile;
-  fFile = nullptr;
-  if (std::fclose(file) != 0)
-    throwSystemError("fclose", fPath, errno);
+std::uint64_t integersSum() {
+  static const std::uint64_t sum = [] {
+    std::uint64_t total = 0;
+    for (long long v : ICorpus::get().integers())
+      total += static_cast<std::uint64_t>(v);
+    return total;
+  }();
+  return sum;
 }
+
+} // namespace kfbench

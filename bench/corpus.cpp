@@ -1,6 +1,6 @@
 #include "corpus.hpp"
 
-#include "sysio.hpp"
+#include "files.hpp"
 
 #include <cerrno>
 #include <charconv>
@@ -10,6 +10,8 @@
 #include <memory>
 #include <stdexcept>
 #include <unistd.h>
+
+namespace kfbench {
 
 namespace {
 
@@ -46,7 +48,7 @@ void ICorpus::tearDown() {
   for (const std::string* path : {&c.fCharsFile, &c.fIntegersFile, &c.fLinesFile, &c.fWalkFile, &c.fOutputFile})
     if (!path->empty())
       removeFile(*path);
-  if (::rmdir(c.fFolder.c_str()) != 0)
+  if (retried([&c] { return ::rmdir(c.fFolder.c_str()); }) != 0)
     throwSystemError("rmdir", c.fFolder, errno);
   theCorpus.reset();
 }
@@ -194,3 +196,5 @@ const std::string& ICorpus::integersFile() {
 const std::string& ICorpus::linesFile() { return file(fLinesFile, "lines", lineText().data(), lineText().size()); }
 
 const std::string& ICorpus::walkFile() { return file(fWalkFile, "walk", chars().data(), chars().size()); }
+
+} // namespace kfbench

@@ -7,6 +7,8 @@
 #include <sys/types.h>
 #include <vector>
 
+namespace kfbench {
+
 class ICorpus {
 public:
   // Everything scales with `mebibytes` (64 for the real run): the byte files
@@ -63,3 +65,5 @@ private:
   std::string fCharsFile, fIntegersFile, fLinesFile, fWalkFile;
   std::string fOutputFile;
 };
+
+} // namespace kfbench

@@ -1,5 +1,6 @@
 // kfbench: IFileIOStream against std::fstream, C stdio and a raw 4 KiB
-// buffer loop, on the same files in a temporary folder.
+// buffer loop, on the same files in a temporary folder. Each workload is
+// written once and run on every peer that takes part in it (peers.hpp).
 //
 //   kfbench [--kfbench_mib=64] [--kfbench_dir=/tmp] [Google Benchmark flags]
 //
@@ -10,6 +11,7 @@
 // (bench/ratios.py) takes the median of them.
 #include "common.hpp"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -18,6 +20,8 @@
 #include <vector>
 
 namespace {
+
+using namespace kfbench;
 
 constexpr std::size_t kDefaultMebibytes = 64;
 constexpr const char* kDefaultRepetitions = "--benchmark_repetitions=7";
@@ -34,6 +38,21 @@ std::string takeFlag(std::vector<char*>& args, const char* name, std::string fal
     }
   }
   return fallback;
+}
+
+// --help: the flags of kfbench itself, then those of Google Benchmark.
+void printHelp() {
+  std::printf("kfbench: IFileIOStream beside std::fstream, C stdio and a raw 4 KiB buffer loop.\n"
+              "\n"
+              "  [--kfbench_mib=<size>]    the size of every file, in MiB (default %zu); the counts\n"
+              "                            of numbers, lines and seeks follow it\n"
+              "  [--kfbench_dir=<folder>]  where the temporary folder of the files goes\n"
+              "                            (default $TMPDIR, else /tmp)\n"
+              "\n"
+              "Unless given, --benchmark_repetitions=7 and --benchmark_enable_random_interleaving=true.\n"
+              "\n",
+              kDefaultMebibytes);
+  benchmark::PrintDefaultHelp();
 }
 
 bool hasFlag(const std::vector<char*>& args, const char* prefix) {
@@ -59,7 +78,7 @@ int main(int argc, char** argv) {
   int count = static_cast<int>(args.size());
   args.push_back(nullptr);
 
-  benchmark::Initialize(&count, args.data());
+  benchmark::Initialize(&count, args.data(), printHelp);
   if (benchmark::ReportUnrecognizedArguments(count, args.data()))
     return 1;
   int status = 0;
@@ -75,7 +94,7 @@ int main(int argc, char** argv) {
     addTextBenchmarks();
     addSeekBenchmarks();
     addOpenBenchmarks();
-    addClassicBenchmarks();
+    addStandardStreamBenchmarks();
     benchmark::RunSpecifiedBenchmarks();
   } catch (const std::exception& e) {
     std::cerr << "kfbench: " << e.what() << '\n';

@@ -1,71 +1,26 @@
 // Opening and closing a file by path, and the memory that open streams hold.
-#include "common.hpp"
+#include "peers.hpp"
 
-#include "ifilestr.hpp"
-
-#include <fcntl.h>
-#include <fstream>
 #include <malloc.h>
 #include <memory>
 #include <vector>
 
+namespace kfbench {
+
 namespace {
 
-constexpr int kOpensPerPass = 10'000;
-constexpr std::size_t kOpenStreams = 10'000;
-// Ten thousand streams on one file: each lets the others read and write it.
-constexpr int kShareAll = ios::in | ios::out;
-
-void openOurs(benchmark::State& state) {
-  const std::string& path = ICorpus::get().charsFile();
-  for (auto _ : state) {
-    IFileIOStream s(path, ios::in | ios::bin, 0);
-    benchmark::DoNotOptimize(s.rdbuf());
+struct IOpenClose : IWorkload {
+  static constexpr const char* kName = "open_close";
+  static constexpr benchmark::IterationCount kIterations = 10'000;
+  static constexpr benchmark::TimeUnit kUnit = benchmark::kMicrosecond;
+  template <class Peer> static void run(benchmark::State& state) {
+    const std::string& path = ICorpus::get().charsFile();
+    for (auto _ : state) {
+      typename Peer::IOpen file(path);
+      file.close();
+    }
   }
-}
-
-void openStd(benchmark::State& state) {
-  const std::string& path = ICorpus::get().charsFile();
-  for (auto _ : state) {
-    std::fstream f(path, std::ios::in | std::ios::binary);
-    requireGood(f.is_open(), "open", path);
-  }
-}
-
-void openStdio(benchmark::State& state) {
-  const std::string& path = ICorpus::get().charsFile();
-  for (auto _ : state) {
-    IStdioFile f(path, "rb");
-    f.close();
-  }
-}
-
-void openRaw(benchmark::State& state) {
-  const std::string& path = ICorpus::get().charsFile();
-  for (auto _ : state) {
-    IDescriptor file(path, O_RDONLY);
-    file.close();
-  }
-}
-
-// Opens state.range(0) streams on one file with `mode`, each sharing it with
-// all others, and closes them again; the time per stream is the counter.
-void openMany(benchmark::State& state, int mode) {
-  const std::string& path = ICorpus::get().charsFile();
-  const auto count = static_cast<std::size_t>(state.range(0));
-  for (auto _ : state) {
-    std::vector<std::unique_ptr<IFileIOStream>> streams;
-    streams.reserve(count);
-    for (std::size_t i = 0; i < count; ++i)
-      streams.push_back(std::make_unique<IFileIOStream>(path, mode | ios::bin | ios::nocreate, kShareAll));
-    state.PauseTiming(); // closing is not what grows with the holders
-    streams.clear();
-    state.ResumeTiming();
-  }
-  state.counters["us_per_stream"] = benchmark::Counter(static_cast<double>(count) * 1e-6,
-                                                       benchmark::Counter::kIsIterationInvariantRate |
-                                                           benchmark::Counter::kInvert);
-}
+};
 
 // Bytes taken from the heap, in use or mapped.
 std::size_t heapInUse() {
@@ -73,53 +28,65 @@ std::size_t heapInUse() {
   return info.uordblks + info.hblkhd;
 }
 
-// Opens kOpenStreams streams with `open` and reports the heap they hold,
-// the stream objects themselves included, per stream.
-template <class Stream, class Open> void measureMemory(benchmark::State& state, Open open) {
-  double perStream = 0;
-  for (auto _ : state) {
-    std::vector<std::unique_ptr<Stream>> streams;
-    streams.reserve(kOpenStreams);
-    std::size_t before = heapInUse();
-    for (std::size_t i = 0; i < kOpenStreams; ++i)
-      streams.push_back(open());
-    std::size_t after = heapInUse();
-    perStream = static_cast<double>(after - before) / kOpenStreams;
+// The heap that kOpenStreams streams open on one file hold, the stream
+// objects themselves included, per stream. The counts do not vary between runs.
+struct IMemory : IWorkload {
+  static constexpr const char* kName = "memory";
+  static constexpr int kRepetitions = 1;
+  static constexpr std::size_t kOpenStreams = 10'000;
+  template <class Peer> static void run(benchmark::State& state) {
+    using IStream = decltype(Peer::openShared(std::declval<const std::string&>()));
+    const std::string& path = ICorpus::get().charsFile();
+    double perStream = 0;
+    for (auto _ : state) {
+      std::vector<std::unique_ptr<IStream>> streams;
+      streams.reserve(kOpenStreams);
+      std::size_t before = heapInUse();
+      for (std::size_t i = 0; i < kOpenStreams; ++i) {
+        streams.emplace_back(new IStream(Peer::openShared(path)));
+        requireGood(streams.back()->good(), "open", path);
+      }
+      std::size_t after = heapInUse();
+      perStream = static_cast<double>(after - before) / kOpenStreams;
+    }
+    state.counters["bytes_per_stream"] = perStream;
   }
-  state.counters["bytes_per_stream"] = perStream;
-}
+};
 
-void memoryOurs(benchmark::State& state) {
+// Opens state.range(0) streams on one file with `mode`, each sharing it with
+// all others, and closes them again. Streams that only write hold the rules
+// on a byte of their own, readers share one; both should cost the same per
+// stream however many there are.
+void openMany(benchmark::State& state, int mode) {
   const std::string& path = ICorpus::get().charsFile();
-  measureMemory<IFileIOStream>(state, [&path] { return std::make_unique<IFileIOStream>(path, ios::in | ios::bin, kShareAll); });
-}
-
-void memoryStd(benchmark::State& state) {
-  const std::string& path = ICorpus::get().charsFile();
-  measureMemory<std::fstream>(state, [&path] {
-    auto f = std::make_unique<std::fstream>(path, std::ios::in | std::ios::binary);
-    requireGood(f->is_open(), "open", path);
-    return f;
-  });
+  const auto count = static_cast<std::size_t>(state.range(0));
+  for (auto _ : state) {
+    std::vector<std::unique_ptr<IFileIOStream>> streams;
+    streams.reserve(count);
+    for (std::size_t i = 0; i < count; ++i)
+      streams.push_back(std::make_unique<IFileIOStream>(path, mode | ios::bin | ios::nocreate, ios::in | ios::out));
+    state.PauseTiming(); // closing is not what grows with the holders
+    streams.clear();
+    state.ResumeTiming();
+  }
+  // The time per stream: shown in the time unit that fits it.
+  state.counters["per_stream"] =
+      benchmark::Counter(static_cast<double>(count), benchmark::Counter::kIsIterationInvariantRate |
+                                                         benchmark::Counter::kInvert);
 }
 
 } // namespace
 
 void addOpenBenchmarks() {
-  addRun("open_close", kOurs, openOurs, kOpensPerPass, benchmark::kMicrosecond);
-  addRun("open_close", kStd, openStd, kOpensPerPass, benchmark::kMicrosecond);
-  addRun("open_close", kStdio, openStdio, kOpensPerPass, benchmark::kMicrosecond);
-  addRun("open_close", kRaw, openRaw, kOpensPerPass, benchmark::kMicrosecond);
-  // Streams that only write hold the rules on a byte of their own, readers
-  // share one; both should cost the same per stream however many there are.
+  addRuns<IOpenClose, IOurs, IStd, IStdio, IRaw>();
+  addRuns<IMemory, IOurs, IStd>();
   for (int mode : {int(ios::out), int(ios::in)})
-    addRun(mode == ios::out ? "open_many_writers" : "open_many_readers", kOurs,
-           [mode](benchmark::State& state) { openMany(state, mode); }, 1, benchmark::kMillisecond)
+    addRun(mode == ios::out ? "open_many_writers" : "open_many_readers", IOurs::kName,
+           [mode](benchmark::State& state) { openMany(state, mode); })
         ->Arg(1'000)
         ->Arg(2'000)
         ->Arg(10'000)
         ->Repetitions(1);
-  // The heap counts do not vary between runs.
-  addRun("memory", kOurs, memoryOurs)->Repetitions(1);
-  addRun("memory", kStd, memoryStd)->Repetitions(1);
 }
+
+} // namespace kfbench

@@ -145,6 +145,37 @@ def ratio_cell(ratio, target):
     return cell
 
 
+def print_table(header, rows):
+    """A Markdown table after a blank line."""
+    print()
+    for cells in [header, ["---"] * len(header)] + rows:
+        print(f"| {' | '.join(cells)} |")
+
+
+def open_many_lines(benchmarks, field):
+    """One line per many-opens workload: its times in the order of the stream counts."""
+    runs = {}
+    for entry in benchmarks:
+        name = entry.get("run_name") or entry["name"]
+        parts = name.split("/")
+        if parts[0] in OPEN_MANY and entry.get("run_type") != "aggregate" and not entry.get("error_occurred"):
+            scale = UNIT_TO_MS.get(entry.get("time_unit", "ns"), 1e-6)
+            runs.setdefault(parts[0], []).append((int(parts[2]), entry[field] * scale))
+    lines = []
+    for workload in OPEN_MANY:
+        if workload in runs:
+            done = sorted(runs[workload])
+            times = and_list([f"{ms:.1f}" for _, ms in done])
+            counts = and_list([f"{streams:,}" for streams, _ in done])
+            lines.append(f"- {workload}: {times} ms for {counts} streams on one file")
+    return lines
+
+
+def and_list(words):
+    """'a', 'a and b', 'a, b and c'."""
+    return words[0] if len(words) == 1 else ", ".join(words[:-1]) + " and " + words[-1]
+
+
 def main():
     parser = argparse.ArgumentParser(description="Ratio table of a kfbench JSON output.")
     parser.add_argument("results", help="Google Benchmark JSON output of kfbench")
@@ -190,29 +221,22 @@ def main():
         other = measure(results, workload, peer, "ms")
         if ours and other:
             print(f"- {workload}: {peer} ({what}) {other:.1f} ms; ours / {peer} = {ours / other:.2f}")
-    field = "real_time" if args.real else "cpu_time"
-    for entry in data.get("benchmarks", []):
-        name = entry.get("run_name") or entry["name"]
-        if name.split("/")[0] in OPEN_MANY and entry.get("run_type") != "aggregate":
-            scale = UNIT_TO_MS.get(entry.get("time_unit", "ns"), 1e-6)
-            streams = name.split("/")[2]
-            print(f"- {name.split('/')[0]}: {entry[field] * scale:.1f} ms for {streams} streams")
+    for line in open_many_lines(data.get("benchmarks", []), "real_time" if args.real else "cpu_time"):
+        print(line)
     if any(measure(results, w, "classic", "ms") for _, w in CLASSIC):
-        print()
-        print("| workload | ours | classic | libstdc++ | classic / ours |")
-        print("| --- | --- | --- | --- | --- |")
+        classic_rows = []
         for label, workload in CLASSIC:
             ours, classic, std = (measure(results, workload, p, "ms") for p in ("ours", "classic", "libstdc++"))
             ratio = f"{classic / ours:.2f}" if classic and ours else "-"
-            print(f"| {label} | {show(ours, 'ms')} | {show(classic, 'ms')} | {show(std, 'ms')} | {ratio} |")
+            classic_rows.append([label, show(ours, "ms"), show(classic, "ms"), show(std, "ms"), ratio])
+        print_table(["workload", "ours", "classic", "libstdc++", "classic / ours"], classic_rows)
     if any(measure(results, w, "ours-synced", "ms") for _, w in STANDARD):
-        print()
-        print("| workload | ours in step with stdio | ours, own buffers | libstdc++ in step |")
-        print("| --- | --- | --- | --- |")
-        for label, workload in STANDARD:
-            cells = (show(measure(results, workload, p, "ms"), "ms")
-                     for p in ("ours-synced", "ours-own", "libstdc++-synced"))
-            print(f"| {label} | {' | '.join(cells)} |")
+        standard_rows = [
+            [label] + [show(measure(results, workload, p, "ms"), "ms")
+                       for p in ("ours-synced", "ours-own", "libstdc++-synced")]
+            for label, workload in STANDARD
+        ]
+        print_table(["workload", "ours in step with stdio", "ours, own buffers", "libstdc++ in step"], standard_rows)
     print()
     for key, message in sorted(errors.items()):
         print(f"- {'/'.join(key)} FAILED: {message}")
