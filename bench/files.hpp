@@ -15,8 +15,8 @@
 
 namespace kfbench {
 
-using ::IDescriptor;
-using ::IPosix;
+using kelhost::IDescriptor;
+using kelhost::IPosix;
 
 [[noreturn]] void throwSystemError(const char* operation, const std::string& path, int error);
 

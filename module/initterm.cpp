@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <unistd.h>
 
+using kelfile::IModule;
+
 namespace {
 
 // Constant-initialised, so it holds the real steps before any load-time code
@@ -50,6 +52,8 @@ extern "C" int _DLL_InitTerm(unsigned long, std::uint32_t reasonCalled, void*) {
   return rc;
 }
 
+namespace kelfile {
+
 IModule::ISteps& IModule::steps() { return theSteps; }
 
 void IModule::constructStatics() {}
@@ -65,3 +69,5 @@ void IModule::attach() {
 }
 
 void IModule::detach() { _DLL_InitTerm(0, kProcessDetach, nullptr); }
+
+} // namespace kelfile

@@ -28,6 +28,8 @@ enum EInitTermReason : std::uint32_t {
 // Returns 1, or 0 when _CRT_init returned -1 on process attach.
 extern "C" KELFILE_API int _DLL_InitTerm(unsigned long hmodule, std::uint32_t reasonCalled, void* reserved);
 
+namespace kelfile {
+
 // The library as a module of the process: its start-up and shut-down steps.
 class IModule {
 public:
@@ -57,3 +59,5 @@ public:
   // Run by the library's unload: the detach steps.
   static void detach();
 };
+
+} // namespace kelfile

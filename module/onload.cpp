@@ -3,6 +3,8 @@
 // unit, so a program linking the static archive leaves it out.
 #include "initterm.hpp"
 
+using kelfile::IModule;
+
 namespace {
 
 __attribute__((constructor)) void attachOnLoad() { IModule::attach(); }

@@ -17,6 +17,9 @@
 #include <thread>
 #include <unistd.h>
 
+
+using namespace kelrt; // the runtime's own buffers, reached through its static archive
+
 namespace {
 
 constexpr int kArea = 4096;

@@ -21,6 +21,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace kelhost; // the host layer, private to the library, reached through its static archive
+
 namespace {
 
 constexpr int kIn = 1, kOut = 2, kAte = 4, kApp = 8, kTrunc = 16, kNoCreate = 32, kNoReplace = 64, kBin = 128;

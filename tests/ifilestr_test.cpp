@@ -40,6 +40,7 @@ static std::size_t failingAllocationSize = 0;
 [[gnu::noinline]] void operator delete(void* bytes) noexcept { std::free(bytes); }
 [[gnu::noinline]] void operator delete(void* bytes, std::size_t) noexcept { std::free(bytes); }
 
+
 namespace {
 
 // --- open mode to creation rule --------------------------------------------

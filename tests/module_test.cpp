@@ -21,6 +21,8 @@
 #include <typeinfo>
 #include <vector>
 
+using kelfile::IModule;
+
 namespace {
 
 // ---- The entry routine -------------------------------------------------

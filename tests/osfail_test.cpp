@@ -27,6 +27,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace kelhost; // the host layer, private to the library, reached through its static archive
+
 namespace {
 
 std::string messageOf(auto&& attempt) {

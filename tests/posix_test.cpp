@@ -20,6 +20,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace kelhost; // the host layer, private to the library, reached through its static archive
+using kelrt::IDescriptorBuf;
+
 namespace {
 
 constexpr int kIn = 1, kOut = 2, kApp = 8;

@@ -28,6 +28,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace kelhost; // the host layer, private to the library, reached through its static archive
+
 namespace {
 
 using kelhost::IHostSharing;

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace kelrt; // the runtime's own buffers, reached through its static archive
+
 namespace {
 
 struct ISeen {

@@ -15,6 +15,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+namespace kelhost {
+
 // One pointer per system call. current() is the table in use; a test
 // replaces entries to script EINTR, short transfers, failures and answers,
 // and puts system() back when it is done.
@@ -96,3 +98,5 @@ struct IHostRetry {
     return call([&] { return IHostCalls::current().lseek(descriptor, offset, whence); });
   }
 };
+
+} // namespace kelhost

@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+namespace kelhost {
+
 IBorrowedStream::IBorrowedStream(int fd)
     : IDescriptorStream(std::make_shared<const std::string>(nameOf(fd))), fAccess(0), fAppends(false) {
   fDescriptor = IDescriptor(fd);
@@ -40,9 +42,11 @@ IFSFileStream* IBorrowedRecord::createStream(int myMode, int) const {
   return stream.release();
 }
 
+} // namespace kelhost
+
 // The host's part of the file objects: a file named by a descriptor.
 IFile IFile::borrowing(int descriptor, int* access) {
-  auto record = std::make_shared<IBorrowedRecord>(descriptor);
+  auto record = std::make_shared<kelhost::IBorrowedRecord>(descriptor);
   if (access)
     *access = record->access();
   return IFile(std::move(record));

@@ -16,6 +16,8 @@
 #include <memory>
 #include <string>
 
+namespace kelhost {
+
 class IBorrowedStream final : public IDescriptorStream {
 public:
   // Uses `fd`; throws IAccessError (EBADF) when it is not an open descriptor.
@@ -55,3 +57,5 @@ private:
   int fAccess;
   mutable std::unique_ptr<IBorrowedStream> fFirst; // checked when made; the first createStream takes it
 };
+
+} // namespace kelhost

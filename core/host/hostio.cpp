@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+namespace kelhost {
+
 namespace {
 
 void requireCount(int count, const char* operation, const void* buffer) {
@@ -69,3 +71,5 @@ void IDescriptorStream::setEndOfFile(IFileSize size) {
                             " bytes: a file size cannot be negative");
   IPosix::truncate(fd, static_cast<off_t>(size), path());
 }
+
+} // namespace kelhost

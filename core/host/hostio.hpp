@@ -18,6 +18,8 @@
 
 struct stat;
 
+namespace kelhost {
+
 class IDescriptorStream : public IFSFileStream {
 public:
   // One read(2) of at most `count` bytes; 0 at the end of the file.
@@ -64,3 +66,5 @@ private:
   bool fSeekToAppend = false; // app over a descriptor without O_APPEND
   std::shared_ptr<const std::string> fPath;
 };
+
+} // namespace kelhost

@@ -10,6 +10,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+namespace kelhost {
+
 namespace {
 
 // Looks the path up with stat(2), which needs no access to the file itself,
@@ -157,14 +159,16 @@ std::unique_ptr<IHostFileStream> IHostFileRecord::openStream(int myMode, int oth
   }
 }
 
+} // namespace kelhost
+
 // The host's part of the file objects: a file named by a path is a host file.
 IFile IFile::opening(const IText& path, ECreateFlags rule, int myMode, int otherMode,
                      const ICompoundNameParser& parser) {
-  return IFile(IHostFileRecord::locateAndOpen(parser.fullPath(path), rule, myMode, otherMode));
+  return IFile(kelhost::IHostFileRecord::locateAndOpen(parser.fullPath(path), rule, myMode, otherMode));
 }
 
 IFile::IFile(const IText& path, ECreateFlags rule, const ICompoundNameParser& parser)
-    : IFileSystemEntity(IHostFileRecord::locate(parser.fullPath(path), rule)) {}
+    : IFileSystemEntity(kelhost::IHostFileRecord::locate(parser.fullPath(path), rule)) {}
 
 IFile::IFile(const IText& path, ECreateFlags rule, int permissions, const ICompoundNameParser& parser)
-    : IFileSystemEntity(IHostFileRecord::locate(parser.fullPath(path), rule, permissions)) {}
+    : IFileSystemEntity(kelhost::IHostFileRecord::locate(parser.fullPath(path), rule, permissions)) {}

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+namespace kelhost {
+
 class IHostFileStream;
 
 class IHostFileRecord : public IFSFileRecord, public std::enable_shared_from_this<IHostFileRecord> {
@@ -53,3 +55,5 @@ private:
   mutable std::atomic<bool> fReplacePending{false}; // kReplaceExisting found the file and no stream has cut it yet
   short fFirstMode = 0, fFirstOthers = 0;            // what fFirst was opened with
 };
+
+} // namespace kelhost

@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+namespace kelhost {
+
 std::unique_ptr<IHostFileStream> IHostFileStream::open(std::shared_ptr<const std::string> path, int myMode,
                                                        int otherMode) {
   const IAccess access = IOpenMode::accessOf(myMode, *path);
@@ -77,3 +79,5 @@ void IHostFileStream::close() {
   if (unlockFailure)
     std::rethrow_exception(unlockFailure);
 }
+
+} // namespace kelhost

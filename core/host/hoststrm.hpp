@@ -13,6 +13,8 @@
 #include <memory>
 #include <string>
 
+namespace kelhost {
+
 class IHostFileStream final : public IDescriptorStream {
 public:
   // Opens `path` (which must exist) for the ios::open_mode bits `myMode`: it
@@ -53,3 +55,5 @@ private:
 
   kelhost::IHostSharing fSharing; // the markers held on the descriptor; none on a file that is not regular
 };
+
+} // namespace kelhost

@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace kelhost {
+
 static_assert(sizeof(off_t) >= sizeof(IFileSize), "file positions must be 64-bit: build with _FILE_OFFSET_BITS=64");
 
 // One vocabulary for modes and directions, whichever layer speaks.
@@ -213,3 +215,5 @@ int IOpenMode::whenceOf(IFSFileStream::seek_dir dir, const std::string& path) {
   throw IInvalidParameter("seek of '" + path + "': the direction " + std::to_string(static_cast<int>(dir)) +
                           " is none of beg, cur, end");
 }
+
+} // namespace kelhost

@@ -15,6 +15,8 @@
 #include <string>
 #include <sys/types.h>
 
+namespace kelhost {
+
 // Owns one descriptor (or none) and closes it once. Moves hand it on.
 class IDescriptor {
 public:
@@ -102,3 +104,5 @@ struct IOpenMode {
   // SEEK_SET, SEEK_CUR or SEEK_END; IInvalidParameter naming `path` for any other direction.
   static int whenceOf(IFSFileStream::seek_dir dir, const std::string& path);
 };
+
+} // namespace kelhost

@@ -9,12 +9,14 @@
 #include <cstddef>
 #include <cstring>
 
+namespace kelrt {
+
 namespace {
 
 // Writes every byte, continuing short writes and retrying EINTR.
 bool writeAll(int descriptor, const char* data, std::size_t count) {
   int error;
-  return IHostRetry::writeAll(descriptor, data, count, error) == count;
+  return kelhost::IHostRetry::writeAll(descriptor, data, count, error) == count;
 }
 
 int seekWhence(ios::seek_dir dir) {
@@ -78,7 +80,7 @@ int IDescriptorBuf::underflow() {
 }
 
 int IDescriptorBuf::readSome(int descriptor, char* area, int count) {
-  const ssize_t got = IHostRetry::read(descriptor, area, static_cast<std::size_t>(count));
+  const ssize_t got = kelhost::IHostRetry::read(descriptor, area, static_cast<std::size_t>(count));
   return got > 0 ? static_cast<int>(got) : 0;
 }
 
@@ -94,7 +96,7 @@ streampos IDescriptorBuf::seekoff(streamoff offset, ios::seek_dir dir, int) {
       return EOF; // no file reaches so far back
     offset -= unread;
   }
-  off_t result = IHostRetry::seek(fDescriptor, static_cast<off_t>(offset), seekWhence(dir));
+  off_t result = kelhost::IHostRetry::seek(fDescriptor, static_cast<off_t>(offset), seekWhence(dir));
   if (result < 0)
     return EOF;
   setg(nullptr, nullptr, nullptr);
@@ -108,3 +110,5 @@ int IDescriptorBuf::xsputn(const char* s, int n) {
     return 0;
   return n;
 }
+
+} // namespace kelrt

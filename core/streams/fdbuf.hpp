@@ -10,6 +10,8 @@
 
 #include "streambuf.hpp"
 
+namespace kelrt {
+
 class IDescriptorBuf final : public streambuf {
 public:
   // Uses `descriptor` without taking it: it is never closed here.
@@ -55,3 +57,5 @@ private:
   char fGetArray[kPutBackSize + kAreaSize];
   char fPutArray[kAreaSize];
 };
+
+} // namespace kelrt

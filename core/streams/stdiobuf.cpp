@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace kelrt {
+
 int IStdioOutBuf::descriptor() const { return ::fileno(fFile()); }
 
 int IStdioOutBuf::overflow(int c) {
@@ -163,3 +165,5 @@ ssize_t IStdinBuf::readForStdio(void* cookie, char* buffer, size_t size) {
   self.setg(self.fHeld, self.fHeld, self.fHeld);
   return static_cast<ssize_t>(count);
 }
+
+} // namespace kelrt

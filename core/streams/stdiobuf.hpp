@@ -23,6 +23,8 @@
 #include <cstdio>
 #include <sys/types.h> // ssize_t
 
+namespace kelrt {
+
 class IStdioOutBuf final : public streambuf {
 public:
   explicit IStdioOutBuf(FILE* (*file)()) : fFile(file) {}
@@ -91,3 +93,5 @@ private:
   char* fHeldEnd = nullptr;
   char fArray[kPushedBack + kPutBackSize + kAreaSize];
 };
+
+} // namespace kelrt

@@ -12,6 +12,8 @@
 #include <initializer_list>
 #include <new>
 
+using namespace kelrt;
+
 namespace {
 
 // A standard stream that can change its buffer and keep its format, tie
