@@ -74,6 +74,8 @@ struct ISbumpc : IWorkload {
 void addCharBenchmarks() {
   addRuns<IPut, IOurs, IStd, IStdio, IRaw, IClassic>();
   addRuns<ISputc, IOurs, IStd>();
+  addRuns<IPut, IOursApp, IStdApp>();
+  addRuns<ISputc, IOursApp, IStdApp>();
   addRuns<IGet, IOurs, IStd, IStdio, IRaw, IClassic>();
   addRuns<ISbumpc, IOurs, IStd>();
 }

@@ -2,6 +2,7 @@
 
 #include "files.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace kfbench {
@@ -48,6 +50,8 @@ void ICorpus::tearDown() {
   for (const std::string* path : {&c.fCharsFile, &c.fIntegersFile, &c.fLinesFile, &c.fWalkFile, &c.fOutputFile})
     if (!path->empty())
       removeFile(*path);
+  for (const std::string& path : c.fManyFiles)
+    removeFile(path);
   if (retried([&c] { return ::rmdir(c.fFolder.c_str()); }) != 0)
     throwSystemError("rmdir", c.fFolder, errno);
   theCorpus.reset();
@@ -185,6 +189,21 @@ const std::string& ICorpus::file(std::string& path, const char* name, const char
     path = full;
   }
   return path;
+}
+
+const std::vector<std::string>& ICorpus::manyFiles(std::size_t count) {
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < count + 64) {
+    limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, count + 64);
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+      throwSystemError("setrlimit", "RLIMIT_NOFILE", errno);
+  }
+  while (fManyFiles.size() < count) {
+    std::string path = fFolder + "/many-" + std::to_string(fManyFiles.size());
+    writeFileInPieces(path, "", 0);
+    fManyFiles.push_back(std::move(path));
+  }
+  return fManyFiles;
 }
 
 const std::string& ICorpus::charsFile() { return file(fCharsFile, "chars", chars().data(), chars().size()); }

@@ -43,6 +43,9 @@ public:
   const std::string& linesFile();
   // A copy of the byte file that the read/overwrite walk changes in place.
   const std::string& walkFile();
+  // `count` empty files of their own, made on first use; the process may
+  // keep that many descriptors open (its limit is raised when it is lower).
+  const std::vector<std::string>& manyFiles(std::size_t count);
   // The output file; removed before every timed run.
   const std::string& outputFile() const { return fOutputFile; }
 
@@ -64,6 +67,7 @@ private:
   std::vector<off_t> fSeekOffsets;
   std::string fCharsFile, fIntegersFile, fLinesFile, fWalkFile;
   std::string fOutputFile;
+  std::vector<std::string> fManyFiles;
 };
 
 } // namespace kfbench

@@ -130,6 +130,7 @@ struct IMixedIn : IWorkload {
 void addNumberBenchmarks() {
   addRuns<IIntOut, IOurs, IStd, IStdio, IRaw, IClassic>();
   addRuns<IIntIn, IOurs, IStd, IStdio, IRaw, IClassic>();
+  addRuns<IIntOut, IOursApp, IStdApp>();
   addRuns<IMixedIn, IOurs, IStd>();
   addRuns<IDoubleOut, IOurs, IStd, IStdio, IRaw>();
 }

@@ -22,6 +22,20 @@ struct IOpenClose : IWorkload {
   }
 };
 
+// Opening for reading and writing, as a program that updates a file does.
+struct IOpenCloseBoth : IWorkload {
+  static constexpr const char* kName = "open_close_rw";
+  static constexpr benchmark::IterationCount kIterations = 10'000;
+  static constexpr benchmark::TimeUnit kUnit = benchmark::kMicrosecond;
+  template <class Peer> static void run(benchmark::State& state) {
+    const std::string& path = ICorpus::get().charsFile();
+    for (auto _ : state) {
+      auto file = Peer::openBoth(path);
+      file.close();
+    }
+  }
+};
+
 // Bytes taken from the heap, in use or mapped.
 std::size_t heapInUse() {
   struct mallinfo2 info = ::mallinfo2();
@@ -53,6 +67,30 @@ struct IMemory : IWorkload {
   }
 };
 
+// The same with each stream on a file of its own, so that nothing a file
+// costs is shared; the files are made before the count starts.
+struct IMemoryDistinct : IWorkload {
+  static constexpr const char* kName = "memory_distinct";
+  static constexpr int kRepetitions = 1;
+  template <class Peer> static void run(benchmark::State& state) {
+    using IStream = decltype(Peer::openShared(std::declval<const std::string&>()));
+    const std::vector<std::string>& paths = ICorpus::get().manyFiles(IMemory::kOpenStreams);
+    double perStream = 0;
+    for (auto _ : state) {
+      std::vector<std::unique_ptr<IStream>> streams;
+      streams.reserve(paths.size());
+      std::size_t before = heapInUse();
+      for (const std::string& path : paths) {
+        streams.emplace_back(new IStream(Peer::openShared(path)));
+        requireGood(streams.back()->good(), "open", path);
+      }
+      std::size_t after = heapInUse();
+      perStream = static_cast<double>(after - before) / static_cast<double>(paths.size());
+    }
+    state.counters["bytes_per_stream"] = perStream;
+  }
+};
+
 // Opens state.range(0) streams on one file with `mode`, each sharing it with
 // all others, and closes them again. Streams that only write hold the rules
 // on a byte of their own, readers share one; both should cost the same per
@@ -79,7 +117,9 @@ void openMany(benchmark::State& state, int mode) {
 
 void addOpenBenchmarks() {
   addRuns<IOpenClose, IOurs, IStd, IStdio, IRaw>();
+  addRuns<IOpenCloseBoth, IOurs, IStd>();
   addRuns<IMemory, IOurs, IStd>();
+  addRuns<IMemoryDistinct, IOurs, IStd>();
   for (int mode : {int(ios::out), int(ios::in)})
     addRun(mode == ios::out ? "open_many_writers" : "open_many_readers", IOurs::kName,
            [mode](benchmark::State& state) { openMany(state, mode); })

@@ -143,6 +143,23 @@ struct IStd : IStreamPeer<IStd> {
   static void turnToRead(std::fstream& f) { f.seekg(0, std::ios::cur); }
 };
 
+// The same two writing with app, where every flush lands at the file's end as
+// it is then: ours learns where each write ended (one lseek more per flush).
+// The output file is emptied first, as the other peers' trunc does.
+struct IOursApp : IStreamPeer<IOursApp> {
+  static constexpr const char* kName = "ours-app";
+  static IFileIOStream openOut(const std::string& path) {
+    return IFileIOStream(path, ios::out | ios::app | ios::trunc | ios::bin, 0);
+  }
+};
+struct IStdApp : IStreamPeer<IStdApp> {
+  static constexpr const char* kName = "libstdc++-app";
+  static std::fstream openOut(const std::string& path) {
+    std::fstream(path, std::ios::out | std::ios::trunc | std::ios::binary).close();
+    return std::fstream(path, std::ios::out | std::ios::app | std::ios::binary);
+  }
+};
+
 // The classic ifstream and ofstream of classic programs, on the same buffer as ours.
 struct IClassic : IStreamPeer<IClassic> {
   static constexpr const char* kName = "classic";

@@ -34,8 +34,10 @@ ROWS = [
     ("64 KiB read", "read64k", "ms", None, ("read64k", "raw"), 1.1),
     ("seekg(pos) + 64-byte read", "seek_read", "ms", 0.85, ("seek_read", "raw"), None),
     ("read 100 / overwrite 10 walk", "walk", "ms", 0.9, ("walk", "raw"), None),
-    ("open + close", "open_close", "us", 1.2, ("open_close", "raw"), None),
-    ("memory per open stream", "memory", "B", 0.6, None, None),
+    ("open + close", "open_close", "us", 1.5, ("open_close", "raw"), None),
+    ("open + close, in | out", "open_close_rw", "us", 1.5, None, None),
+    ("memory per open stream, one file", "memory", "B", 0.5, None, None),
+    ("memory per open stream, own files", "memory_distinct", "B", 0.5, None, None),
 ]
 
 # Further limits shown under the table: (workload, peer, what it is).
@@ -58,6 +60,14 @@ CLASSIC = [
 STANDARD = [
     ("`cout << v << '\\n'`", "cout_int"),
     ("`cin >> v`", "cin_int"),
+]
+
+# Appending (ios::app) beside libstdc++'s app, and beside ours writing with trunc.
+APPEND = [
+    ("put per character", "put"),
+    ("sputc per character", "sputc"),
+    ("<< integers", "int_out"),
+    ("64 KiB write", "write64k"),
 ]
 
 # Many streams open on one file at once: the time of all the opens.
@@ -230,6 +240,15 @@ def main():
             ratio = f"{classic / ours:.2f}" if classic and ours else "-"
             classic_rows.append([label, show(ours, "ms"), show(classic, "ms"), show(std, "ms"), ratio])
         print_table(["workload", "ours", "classic", "libstdc++", "classic / ours"], classic_rows)
+    if any(measure(results, w, "ours-app", "ms") for _, w in APPEND):
+        append_rows = []
+        for label, workload in APPEND:
+            app, std_app, ours = (measure(results, workload, p, "ms") for p in ("ours-app", "libstdc++-app", "ours"))
+            append_rows.append([label, show(app, "ms"), show(std_app, "ms"), show(ours, "ms"),
+                                f"{app / std_app:.2f}" if app and std_app else "-",
+                                f"{app / ours:.2f}" if app and ours else "-"])
+        print_table(["workload", "ours, app", "libstdc++, app", "ours, trunc", "app: ours / libstdc++",
+                     "ours: app / trunc"], append_rows)
     if any(measure(results, w, "ours-synced", "ms") for _, w in STANDARD):
         standard_rows = [
             [label] + [show(measure(results, workload, p, "ms"), "ms")

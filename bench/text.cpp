@@ -86,6 +86,7 @@ struct IRead64k : IWorkload {
 void addTextBenchmarks() {
   addRuns<IGetline, IOurs, IStd, IStdio, IRaw>();
   addRuns<IWrite64k, IOurs, IStd, IStdio, IRaw, IDirect>();
+  addRuns<IWrite64k, IOursApp, IStdApp>();
   addRuns<IRead64k, IOurs, IStd, IStdio, IRaw, IDirect>();
 }
 

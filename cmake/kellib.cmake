@@ -28,7 +28,7 @@ endfunction()
 # then makes both the shared object that users link and a static archive that
 # the tests link, so that tests can reach what the shared object hides.
 #
-#   kel_library(NAME kelbase DEFINE KELBASE_BUILD
+#   kel_library(NAME kelbase
 #     SOURCES a.cpp ../other/b.cpp          the library's own sources, listed one by one
 #     PUBLIC_HEADERS a.hpp ../other/b.hpp   installed; their folders are the include path
 #     PRIVATE_INCLUDES host                 folders of headers that stay inside
@@ -40,7 +40,7 @@ endfunction()
 # the static archive offers the private folders too, for the tests. The list
 # of public headers is kept in the target property KEL_PUBLIC_HEADERS.
 function(kel_library)
-  cmake_parse_arguments(ARG "" "NAME;DEFINE" "SOURCES;PUBLIC_HEADERS;PRIVATE_INCLUDES;OBJECTS;LINKS;PRIVATE_LINKS" ${ARGN})
+  cmake_parse_arguments(ARG "" "NAME" "SOURCES;PUBLIC_HEADERS;PRIVATE_INCLUDES;OBJECTS;LINKS;PRIVATE_LINKS" ${ARGN})
   list(TRANSFORM ARG_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ REGEX "^[^/]")
   list(TRANSFORM ARG_PUBLIC_HEADERS PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ REGEX "^[^/]")
   list(TRANSFORM ARG_PRIVATE_INCLUDES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ REGEX "^[^/]")
@@ -56,7 +56,6 @@ function(kel_library)
   add_library(${ARG_NAME}_obj OBJECT ${ARG_SOURCES} ${ARG_PUBLIC_HEADERS})
   kel_target(${ARG_NAME}_obj)
   set_target_properties(${ARG_NAME}_obj PROPERTIES POSITION_INDEPENDENT_CODE ON)
-  target_compile_definitions(${ARG_NAME}_obj PRIVATE ${ARG_DEFINE})
   target_include_directories(${ARG_NAME}_obj PUBLIC ${public_includes} PRIVATE ${ARG_PRIVATE_INCLUDES})
   target_compile_features(${ARG_NAME}_obj PUBLIC cxx_std_20)
   set(objects $<TARGET_OBJECTS:${ARG_NAME}_obj>)
