@@ -8,6 +8,7 @@
 #include <new>
 #include <pthread.h>
 #include <string>
+#include <utility>
 
 namespace kelhost {
 
@@ -35,7 +36,7 @@ void IClaimRegistry::afterForkInParent() noexcept { instance().fMutex.unlock(); 
 void IClaimRegistry::afterForkInChild() noexcept {
   IClaimRegistry& self = instance();
   std::fill(self.fBuckets.begin(), self.fBuckets.end(), nullptr);
-  self.fEntries = 0;
+  self.fHeads = 0;
   ++self.fGeneration;
   self.fForks = 0;
   new (&self.fMutex) std::recursive_mutex();
@@ -46,55 +47,96 @@ IClaimRegistry::IEntry*& IClaimRegistry::bucket(const IKey& file) const {
   return fBuckets[(hash ^ (hash >> 29)) & (fBuckets.size() - 1)];
 }
 
+// The link in the chain that points at the head of the group of `kind` on
+// the file, or null when there is none.
+IClaimRegistry::IEntry** IClaimRegistry::headLink(const IKey& file, unsigned kind) const {
+  for (IEntry** link = &bucket(file); *link; link = &(*link)->fNext)
+    if ((*link)->file() == file && (*link)->fKind == kind)
+      return link;
+  return nullptr;
+}
+
 unsigned IClaimRegistry::kindsHeld(const IKey& file) const {
   unsigned set = 0;
-  for (const IEntry* at = bucket(file); at; at = at->fNext)
-    if (at->fFile == file)
-      set |= 1u << at->fKind;
+  for (const IEntry* head = bucket(file); head; head = head->fNext)
+    if (head->file() == file)
+      set |= 1u << head->fKind;
   return set;
 }
 
 bool IClaimRegistry::hasCarrier(const IKey& file, unsigned kind) const {
-  for (const IEntry* at = bucket(file); at; at = at->fNext)
-    if (at->fFile == file && at->fKind == kind && at->fCarrier)
-      return true;
-  return false;
+  IEntry** link = headLink(file, kind);
+  return link && (*link)->fCarrier;
 }
 
 void IClaimRegistry::add(IEntry& entry) {
-  if (fEntries >= fBuckets.size())
-    grow();
-  IEntry*& head = bucket(entry.fFile);
-  entry.fNext = head;
-  head = &entry;
-  ++fEntries;
+  IEntry** link = headLink(entry.file(), entry.fKind);
+  if (!link || entry.fCarrier) {
+    // A new head: in front of the group, whose old head becomes its first member.
+    if (!link && fHeads >= fBuckets.size()) {
+      grow();
+      link = headLink(entry.file(), entry.fKind);
+    }
+    IEntry* old = link ? *link : nullptr;
+    IEntry*& place = link ? *link : bucket(entry.file());
+    entry.fHead = true;
+    entry.fNext = old ? old->fNext : place;
+    entry.fLink = old;
+    if (old) {
+      old->fHead = false;
+      old->fNext = std::exchange(old->fLink, &entry);
+      if (old->fNext)
+        old->fNext->fLink = old;
+    } else {
+      ++fHeads;
+    }
+    place = &entry;
+    return;
+  }
+  // A member, first after the head.
+  IEntry* head = *link;
+  entry.fHead = false;
+  entry.fNext = head->fLink;
+  entry.fLink = head;
+  if (entry.fNext)
+    entry.fNext->fLink = &entry;
+  head->fLink = &entry;
 }
 
 IClaimRegistry::IEntry* IClaimRegistry::remove(IEntry& entry) {
-  for (IEntry** link = &bucket(entry.fFile); *link; link = &(*link)->fNext) {
-    if (*link != &entry)
-      continue;
-    *link = entry.fNext;
-    entry.fNext = nullptr;
-    --fEntries;
-    if (!entry.fCarrier)
-      return nullptr;
-    for (IEntry* at = bucket(entry.fFile); at; at = at->fNext)
-      if (at->fFile == entry.fFile && at->fKind == entry.fKind)
-        return at;
+  if (!entry.fHead) {
+    IEntry* before = entry.fLink;
+    (before->fHead ? before->fLink : before->fNext) = entry.fNext;
+    if (entry.fNext)
+      entry.fNext->fLink = before;
+    entry.fNext = entry.fLink = nullptr;
     return nullptr;
   }
-  return nullptr;
+  IEntry** link = headLink(entry.file(), entry.fKind);
+  IEntry* next = entry.fLink; // the first member takes the head's place
+  if (next) {
+    next->fHead = true;
+    next->fLink = std::exchange(next->fNext, entry.fNext);
+    if (next->fLink)
+      next->fLink->fLink = next;
+    *link = next;
+  } else {
+    *link = entry.fNext;
+    --fHeads;
+  }
+  entry.fNext = entry.fLink = nullptr;
+  entry.fHead = false;
+  return entry.fCarrier ? next : nullptr;
 }
 
-// Doubles the buckets; the chains are spread anew.
+// Doubles the buckets; the chains of heads are spread anew.
 void IClaimRegistry::grow() {
   std::vector<IEntry*> old(fBuckets.size() * 2, nullptr);
   old.swap(fBuckets);
   for (IEntry* chain : old) {
     while (chain) {
       IEntry* next = chain->fNext;
-      IEntry*& head = bucket(chain->fFile);
+      IEntry*& head = bucket(chain->file());
       chain->fNext = head;
       head = chain;
       chain = next;

@@ -3,8 +3,10 @@
 // conflict between two streams of this process is refused with no lock call.
 //
 // The claims are entries that the streams themselves hold (IHostSharing), so
-// a claim allocates nothing: the registry only chains them by file, in a hash
-// table whose buckets cost a pointer or two per claim.
+// a claim allocates nothing. The streams of one kind on one file make a group:
+// its head is in a hash table's chain, the others hang from it in a list that
+// loses any member in constant time, so an open or a close costs the same
+// beside ten thousand streams of the file as beside one.
 //
 // One registry per process, made at its first claim and never destroyed
 // (streams of static objects may close after every other static is gone). A
@@ -14,6 +16,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <sys/types.h>
 #include <vector>
@@ -22,18 +25,32 @@ namespace kelhost {
 
 class IClaimRegistry {
 public:
+  // The file, as fstat(2) names it: Linux encodes st_dev in 32 bits.
   struct IKey {
-    dev_t fDevice;
     ino_t fInode;
+    std::uint32_t fDevice;
     friend bool operator==(const IKey&, const IKey&) = default;
   };
-  // One stream's claim on one file: what it holds, where the registry finds it.
+  // One stream's claim on one file: what it holds, where the registry finds
+  // it, and the process that made it.
   struct IEntry {
-    IKey fFile{};
+    ino_t fInode = 0;           // the file, as IKey says, unpadded
+    std::uint32_t fDevice = 0;
     int fDescriptor = -1;
-    unsigned char fKind = 0;
-    bool fCarrier = false; // its description holds the kind's marker for all
-    IEntry* fNext = nullptr;
+    IEntry* fNext = nullptr; // a head: the next head in the chain; a member: the next member
+    IEntry* fLink = nullptr; // a head: its first member; a member: the one before it
+    std::uint32_t fForks = 0;       // the forks the claiming process had made by then
+    std::uint16_t fGeneration = 0;  // the process that made the claim, counted in forks
+    std::uint8_t fKind = 0;
+    bool fCarrier : 1 = false; // its description holds the kind's marker for all
+    bool fHead : 1 = false;    // it heads its group
+    bool fHeld : 1 = false;    // held by this process; see IHostSharing
+
+    IKey file() const { return {fInode, fDevice}; }
+    void setFile(const IKey& key) {
+      fInode = key.fInode;
+      fDevice = key.fDevice;
+    }
   };
 
   // This process's registry.
@@ -46,22 +63,24 @@ public:
   unsigned kindsHeld(const IKey& file) const;
   // Whether a description of this process holds the marker of `kind`.
   bool hasCarrier(const IKey& file, unsigned kind) const;
-  // Records `entry`, which stays where it is until remove().
+  // Records `entry`, which stays where it is until remove(); a carrier heads
+  // its group.
   void add(IEntry& entry);
   // Forgets `entry`. When it was the carrier and others of its kind remain,
-  // returns one of them, to take the marker over; else null.
+  // returns the one that heads the group now, to take the marker over; else null.
   IEntry* remove(IEntry& entry);
 
   // Counted in forks: a child is one generation past its parent, so a claim
   // made before a fork is seen to be a copy in the child.
-  unsigned generation() const { return fGeneration; }
+  std::uint16_t generation() const { return fGeneration; }
   // The forks this process has made: with none since a claim, closing its
   // descriptor lifts the claim's lock with no call of its own.
-  unsigned forks() const { return fForks; }
+  std::uint32_t forks() const { return fForks; }
 
 private:
   IClaimRegistry();
   IEntry*& bucket(const IKey& file) const;
+  IEntry** headLink(const IKey& file, unsigned kind) const;
   void grow();
   static void beforeFork() noexcept;
   static void afterForkInParent() noexcept;
@@ -71,10 +90,10 @@ private:
   // thread it does not have; recursive for the one thread that may fork while
   // it holds it: one whose lock call forks, as the tests' rivals do.
   std::recursive_mutex fMutex;
-  mutable std::vector<IEntry*> fBuckets; // chains of entries; a power of two of them
-  std::size_t fEntries = 0;
-  unsigned fGeneration = 1;
-  unsigned fForks = 0;
+  mutable std::vector<IEntry*> fBuckets; // chains of group heads; a power of two of them
+  std::size_t fHeads = 0;
+  std::uint16_t fGeneration = 1;
+  std::uint32_t fForks = 0;
 };
 
 } // namespace kelhost

@@ -41,7 +41,10 @@ void IHostSharing::claim(int descriptor, const std::string& path, IAccess access
     status = IPosix::status(descriptor, path);
     file = &status;
   }
-  fEntry = IClaimRegistry::IEntry{{file->st_dev, file->st_ino}, descriptor, static_cast<unsigned char>(kindOf(access, granted))};
+  fEntry = IClaimRegistry::IEntry{};
+  fEntry.setFile({file->st_ino, static_cast<std::uint32_t>(file->st_dev)});
+  fEntry.fDescriptor = descriptor;
+  fEntry.fKind = static_cast<std::uint8_t>(kindOf(access, granted));
   IMarkers markers(descriptor, path, fEntry.fKind);
   std::minstd_rand random;
   for (int tries = 1; !settle(markers, path); ++tries) {
@@ -59,10 +62,10 @@ bool IHostSharing::settle(IMarkers& markers, const std::string& path) {
   const unsigned kind = fEntry.fKind;
   // The streams of this process are known here; those of others, and
   // foreign locks, only by the locks.
-  if (const char* why = clashText(kind, claims.kindsHeld(fEntry.fFile) & clashingKinds(kind)))
+  if (const char* why = clashText(kind, claims.kindsHeld(fEntry.file()) & clashingKinds(kind)))
     refuse(path, why);
   EAttempt outcome = kHeld;
-  fEntry.fCarrier = !claims.hasCarrier(fEntry.fFile, kind);
+  fEntry.fCarrier = !claims.hasCarrier(fEntry.file(), kind);
   try {
     if (fEntry.fCarrier)
       outcome = markers.attempt();
@@ -74,21 +77,21 @@ bool IHostSharing::settle(IMarkers& markers, const std::string& path) {
     throw;
   }
   if (outcome == kHeld) {
+    fEntry.fGeneration = claims.generation();
+    fEntry.fForks = claims.forks();
+    fEntry.fHeld = true;
     claims.add(fEntry);
-    fGeneration = static_cast<unsigned short>(claims.generation());
-    fForks = claims.forks();
-    fHeld = true;
   }
   return outcome != kRacing;
 }
 
 void IHostSharing::release(const std::string& path) {
-  if (!fHeld)
+  if (!fEntry.fHeld)
     return;
-  fHeld = false;
+  fEntry.fHeld = false;
   IClaimRegistry& claims = IClaimRegistry::instance();
   auto guard = claims.lock();
-  if (fGeneration != static_cast<unsigned short>(claims.generation()))
+  if (fEntry.fGeneration != claims.generation())
     return; // a child's copy: the claim is the parent's
   IClaimRegistry::IEntry* next = claims.remove(fEntry);
   if (!fEntry.fCarrier)
@@ -107,7 +110,7 @@ void IHostSharing::release(const std::string& path) {
   }
   // With no fork since the claim, this descriptor is the description's only
   // one, and closing it lifts the lock; after one, a child may hold a copy.
-  if (fForks != claims.forks())
+  if (fEntry.fForks != claims.forks())
     markers.unlockAll();
 }
 

@@ -65,16 +65,13 @@ public:
   // lock goes when the description is closed.
   void release(const std::string& path);
 
-  bool holds() const { return fHeld; }
+  bool holds() const { return fEntry.fHeld; }
 
 private:
   bool settle(IMarkers& markers, const std::string& path);
   void releaseQuietly() noexcept;
 
-  IClaimRegistry::IEntry fEntry;  // in the registry while held by this process
-  unsigned fForks = 0;            // the forks the claiming process had made by then
-  unsigned short fGeneration = 0; // the process that made the claim, counted in forks
-  bool fHeld = false;
+  IClaimRegistry::IEntry fEntry; // the claim; in the registry while held by this process
 };
 
 } // namespace kelhost
