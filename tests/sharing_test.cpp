@@ -565,6 +565,13 @@ TEST_F(SharingTest, LockCallsOfAnOpenDoNotGrowWithTheHolders) {
     for (auto& holder : holders)
       EXPECT_EQ(holder->finish(), 0);
   }
+  // A stream that writes and denies everything takes one lock over all kinds.
+  const int fd = ::open(fFile.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  gLockCalls = 0;
+  claimOnce(fd, fFile, IAccess::kReadWrite, IAccess::kNone, &countedLock);
+  EXPECT_EQ(gLockCalls, 1);
+  ::close(fd);
 }
 
 // --- racing opens -------------------------------------------------------------------

@@ -55,6 +55,14 @@ constexpr off_t kGuard = std::numeric_limits<off_t>::max() - 1;
 constexpr off_t kRegionStart = kGuard - off_t(kKinds) * kSlots;
 
 constexpr off_t kindStart(unsigned kind) { return kRegionStart + off_t(positionOf(kind)) * kSlots; }
+
+// A kind that writes and denies others both reading and writing clashes with
+// every kind that holds anything, so one write lock over all the kinds' ranges
+// announces it, looks for the others and holds it, in one atomic call: it
+// succeeds only where no marker lies, and every later open meets it.
+constexpr unsigned kExclusive = kReadsBit | kWritesBit | kDeniesReadingBit | kDeniesWritingBit;
+constexpr off_t kWholeRegion = kGuard - kRegionStart;
+constexpr bool takesAll(unsigned kind) { return (kind & kWritesBit) && (kind >> 2) == 3; }
 static_assert(positionOf(kReadsBit | kWritesBit) < kKinds && kindAt(positionOf(kDeniesWritingBit)) == kDeniesWritingBit);
 
 // Random offsets a writer tries before it takes the crowd for a foreign lock.
@@ -74,15 +82,24 @@ struct flock lockOf(short type, off_t start, off_t length) {
   return lock;
 }
 
+bool coversAll(const struct flock& lock) { return lock.l_start == kRegionStart && lock.l_len == kWholeRegion; }
+
 // Whether `lock`, found among the kinds, is a marker: one byte at an even
-// offset within one kind.
+// offset within one kind, or the one lock over all of them of a kind that
+// takes all.
 bool isMarker(const struct flock& lock) {
+  if (coversAll(lock))
+    return true;
   if (lock.l_len != 1 || lock.l_start < kRegionStart || lock.l_start >= kGuard)
     return false;
   return (lock.l_start - kRegionStart) % kSlots % 2 == 0;
 }
 
+// The kind of a marker. Of the two kinds that take all, the one that also
+// reads stands for both: every open clashes with either for the same reason.
 unsigned kindOfMarker(const struct flock& lock) {
+  if (coversAll(lock))
+    return kExclusive;
   return kindAt(static_cast<unsigned>((lock.l_start - kRegionStart) / kSlots));
 }
 
@@ -129,6 +146,8 @@ IMarkers::IMarkers(int descriptor, const std::string& path, unsigned kind)
     : fDescriptor(descriptor), fPath(path), fKind(kind), fType((kind & kReadsBit) ? F_RDLCK : F_WRLCK) {}
 
 EAttempt IMarkers::attempt() {
+  if (takesAll(fKind))
+    return attemptAll();
   if (const int error = announce(); error != 0) {
     if (!noSuchLocks(error))
       IThrowSystemError("lock", fPath, error, "the sharing markers cannot be taken");
@@ -148,6 +167,26 @@ EAttempt IMarkers::attempt() {
   // that see each other at most one is refused, since each looks again only
   // after its own marker is gone.
   unlock(fMarker, 1);
+  refuseIfHeld();
+  return kRacing;
+}
+
+// The one-call try of a kind that takes all: a marker in the way refuses it
+// if it is still there at a second look, as in attempt().
+EAttempt IMarkers::attemptAll() {
+  struct flock all = lockOf(F_WRLCK, kRegionStart, kWholeRegion);
+  if (call(F_OFD_SETLK, all)) {
+    fMarker = kRegionStart;
+    return kHeld;
+  }
+  const int error = errno;
+  if (!inTheWay(error)) {
+    if (!noSuchLocks(error))
+      IThrowSystemError("lock", fPath, error, "the sharing markers cannot be taken");
+    IThrowSystemError("open", fPath, error,
+                      "the file system keeps no open file description locks, so no sharing mode that "
+                      "denies others reading or writing can be kept; only ios::in | ios::out opens here");
+  }
   refuseIfHeld();
   return kRacing;
 }
@@ -182,12 +221,14 @@ int IMarkers::announce() {
       return 0;
     if (!inTheWay(errno))
       return errno;
-    if (fType == F_RDLCK)
-      refuse(fPath, kForeignText); // markers never write-lock where readers go
     struct flock other = lockOf(F_WRLCK, fMarker, 1);
     if (!call(F_OFD_GETLK, other))
       return errno;
-    if (other.l_type != F_UNLCK && !isMarker(other))
+    // The lock of a kind that takes all is held, never only announced.
+    if (other.l_type != F_UNLCK && coversAll(other))
+      refuse(fPath, clashText(fKind, 1u << kExclusive));
+    // Markers never write-lock where readers go.
+    if (fType == F_RDLCK || (other.l_type != F_UNLCK && !isMarker(other)))
       refuse(fPath, kForeignText);
   }
   refuse(fPath, kForeignText); // every try taken: not by markers, in all likelihood

@@ -60,6 +60,7 @@ public:
 
 private:
   int announce();
+  EAttempt attemptAll();
   struct flock look(unsigned kinds);
   void refuseIfHeld();
   void unlock(off_t start, off_t length);
