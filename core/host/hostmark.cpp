@@ -5,6 +5,7 @@
 #include "iexcept.hpp"
 #include "posix.hpp"
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -31,12 +32,23 @@ constexpr unsigned kindAt(unsigned position) {
   return ((gray >> 3) & 1u) * kDeniesReadingBit | ((gray >> 2) & 1u) * kDeniesWritingBit |
          ((gray >> 1) & 1u) * kReadsBit | (gray & 1u) * kWritesBit;
 }
-constexpr unsigned positionOf(unsigned kind) {
+constexpr unsigned findPosition(unsigned kind) {
   unsigned position = 0;
   while (kindAt(position) != kind)
     ++position;
   return position;
 }
+
+// The layout's sums, worked out once by the compiler: an open looks them up.
+template <class IFunction> constexpr std::array<unsigned, kKinds> tableOf(IFunction function) {
+  std::array<unsigned, kKinds> table{};
+  for (unsigned kind = 0; kind < kKinds; ++kind)
+    table[kind] = function(kind);
+  return table;
+}
+constexpr std::array<unsigned, kKinds> kPositions = tableOf(findPosition);
+constexpr std::array<unsigned, kKinds> kKindsAt = tableOf(kindAt);
+constexpr unsigned positionOf(unsigned kind) { return kPositions[kind]; }
 
 // Bytes per kind. A description that reads takes a read lock at the start of
 // its kind, which all of them share; one open for writing alone cannot take a
@@ -104,13 +116,24 @@ unsigned kindOfMarker(const struct flock& lock) {
 }
 
 // The kinds that hold something and have every bit of `bits`.
-unsigned kindsWith(unsigned bits) {
+constexpr unsigned findKindsWith(unsigned bits) {
   unsigned set = 0;
   for (unsigned kind = 0; kind < kKinds; ++kind)
     if (accessBits(kind) != 0 && (kind & bits) == bits)
       set |= 1u << kind;
   return set;
 }
+constexpr std::array<unsigned, kKinds> kKindsWith = tableOf(findKindsWith);
+unsigned kindsWith(unsigned bits) { return kKindsWith[bits]; }
+
+constexpr unsigned findClashing(unsigned mine) {
+  unsigned set = 0;
+  for (unsigned kind = 0; kind < kKinds; ++kind)
+    if (accessBits(kind) != 0 && clash(mine, kind))
+      set |= 1u << kind;
+  return set;
+}
+constexpr std::array<unsigned, kKinds> kClashing = tableOf(findClashing);
 
 } // namespace
 
@@ -119,6 +142,8 @@ void refuse(const std::string& path, const std::string& reason) {
 }
 
 const char* clashText(unsigned mine, unsigned others) {
+  if (others == 0)
+    return nullptr;
   unsigned seen = 0; // what any of them does or denies
   for (unsigned kind = 0; kind < kKinds; ++kind)
     if (others & (1u << kind))
@@ -134,13 +159,7 @@ const char* clashText(unsigned mine, unsigned others) {
   return nullptr;
 }
 
-unsigned clashingKinds(unsigned mine) {
-  unsigned set = 0;
-  for (unsigned kind = 0; kind < kKinds; ++kind)
-    if (accessBits(kind) != 0 && clash(mine, kind))
-      set |= 1u << kind;
-  return set;
-}
+unsigned clashingKinds(unsigned mine) { return kClashing[mine]; }
 
 IMarkers::IMarkers(int descriptor, const std::string& path, unsigned kind)
     : fDescriptor(descriptor), fPath(path), fKind(kind), fType((kind & kReadsBit) ? F_RDLCK : F_WRLCK) {}
@@ -252,14 +271,14 @@ void IMarkers::holdDirectly() {
 struct flock IMarkers::look(unsigned kinds) {
   unsigned position = 0;
   while (position < kKinds) {
-    if (!(kinds & (1u << kindAt(position)))) {
+    if (!(kinds & (1u << kKindsAt[position]))) {
       ++position;
       continue;
     }
     // A run: the kinds of the set, bridged over kinds that hold nothing.
     unsigned end = position + 1, last = position;
-    for (; end < kKinds && ((kinds & (1u << kindAt(end))) || accessBits(kindAt(end)) == 0); ++end)
-      if (kinds & (1u << kindAt(end)))
+    for (; end < kKinds && ((kinds & (1u << kKindsAt[end])) || accessBits(kKindsAt[end]) == 0); ++end)
+      if (kinds & (1u << kKindsAt[end]))
         last = end;
     struct flock lock = lockOf(F_WRLCK, kRegionStart + off_t(position) * kSlots, off_t(last + 1 - position) * kSlots);
     if (!call(F_OFD_GETLK, lock))
