@@ -9,32 +9,27 @@ namespace kfbench {
 
 namespace {
 
-struct IOpenClose : IWorkload {
-  static constexpr const char* kName = "open_close";
+// Opening and closing a file: for reading, and (kBoth) for reading and
+// writing, as a program that updates a file does.
+template <bool kBoth> struct IOpenCloseOf : IWorkload {
+  static constexpr const char* kName = kBoth ? "open_close_rw" : "open_close";
   static constexpr benchmark::IterationCount kIterations = 10'000;
   static constexpr benchmark::TimeUnit kUnit = benchmark::kMicrosecond;
   template <class Peer> static void run(benchmark::State& state) {
     const std::string& path = ICorpus::get().charsFile();
     for (auto _ : state) {
-      typename Peer::IOpen file(path);
-      file.close();
+      if constexpr (kBoth) {
+        auto file = Peer::openBoth(path);
+        file.close();
+      } else {
+        typename Peer::IOpen file(path);
+        file.close();
+      }
     }
   }
 };
-
-// Opening for reading and writing, as a program that updates a file does.
-struct IOpenCloseBoth : IWorkload {
-  static constexpr const char* kName = "open_close_rw";
-  static constexpr benchmark::IterationCount kIterations = 10'000;
-  static constexpr benchmark::TimeUnit kUnit = benchmark::kMicrosecond;
-  template <class Peer> static void run(benchmark::State& state) {
-    const std::string& path = ICorpus::get().charsFile();
-    for (auto _ : state) {
-      auto file = Peer::openBoth(path);
-      file.close();
-    }
-  }
-};
+using IOpenClose = IOpenCloseOf<false>;
+using IOpenCloseBoth = IOpenCloseOf<true>;
 
 // Bytes taken from the heap, in use or mapped.
 std::size_t heapInUse() {
