@@ -191,13 +191,16 @@ const std::string& ICorpus::file(std::string& path, const char* name, const char
   return path;
 }
 
-const std::vector<std::string>& ICorpus::manyFiles(std::size_t count) {
+void ICorpus::allowDescriptors(std::size_t count) {
   struct rlimit limit {};
   if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < count + 64) {
     limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, count + 64);
     if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
       throwSystemError("setrlimit", "RLIMIT_NOFILE", errno);
   }
+}
+
+const std::vector<std::string>& ICorpus::manyFiles(std::size_t count) {
   while (fManyFiles.size() < count) {
     std::string path = fFolder + "/many-" + std::to_string(fManyFiles.size());
     writeFileInPieces(path, "", 0);

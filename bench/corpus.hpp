@@ -43,9 +43,11 @@ public:
   const std::string& linesFile();
   // A copy of the byte file that the read/overwrite walk changes in place.
   const std::string& walkFile();
-  // `count` empty files of their own, made on first use; the process may
-  // keep that many descriptors open (its limit is raised when it is lower).
+  // `count` empty files of their own, made on first use.
   const std::vector<std::string>& manyFiles(std::size_t count);
+  // Lets the process keep `count` more descriptors open, raising its limit
+  // as far as the hard limit allows.
+  static void allowDescriptors(std::size_t count);
   // The output file; removed before every timed run.
   const std::string& outputFile() const { return fOutputFile; }
 

@@ -46,6 +46,7 @@ struct IMemory : IWorkload {
   template <class Peer> static void run(benchmark::State& state) {
     using IStream = decltype(Peer::openShared(std::declval<const std::string&>()));
     const std::string& path = ICorpus::get().charsFile();
+    ICorpus::allowDescriptors(kOpenStreams);
     double perStream = 0;
     for (auto _ : state) {
       std::vector<std::unique_ptr<IStream>> streams;
@@ -70,6 +71,7 @@ struct IMemoryDistinct : IWorkload {
   template <class Peer> static void run(benchmark::State& state) {
     using IStream = decltype(Peer::openShared(std::declval<const std::string&>()));
     const std::vector<std::string>& paths = ICorpus::get().manyFiles(IMemory::kOpenStreams);
+    ICorpus::allowDescriptors(paths.size());
     double perStream = 0;
     for (auto _ : state) {
       std::vector<std::unique_ptr<IStream>> streams;
@@ -93,6 +95,7 @@ struct IMemoryDistinct : IWorkload {
 void openMany(benchmark::State& state, int mode) {
   const std::string& path = ICorpus::get().charsFile();
   const auto count = static_cast<std::size_t>(state.range(0));
+  ICorpus::allowDescriptors(count);
   for (auto _ : state) {
     std::vector<std::unique_ptr<IFileIOStream>> streams;
     streams.reserve(count);

@@ -52,6 +52,7 @@ struct IModeCase {
   int fMode;
   EOutcome fOnMissing;  // what happens when the file does not exist
   EOutcome fOnExisting; // what happens to an existing file of 3 bytes
+  EOutcome fOnDangling = kMissing; // a link to a missing file: its target is never made
 };
 
 class CreateRule : public ::testing::TestWithParam<IModeCase> {};
@@ -87,6 +88,10 @@ TEST_P(CreateRule, FindsMakesReplacesOrRefuses) {
   if (c.fOnExisting != kEmptied) {
     EXPECT_EQ(readWholeFile(existing), "old");
   }
+  const std::string link = dir.path("link");
+  ASSERT_EQ(::symlink(dir.path("target").c_str(), link.c_str()), 0);
+  EXPECT_EQ(attempt(link), c.fOnDangling);
+  EXPECT_FALSE(pathExists(dir.path("target")));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -95,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
                       IModeCase{"in_out", ios::in | ios::out, kCreated, kOpened},
                       IModeCase{"out_nocreate", ios::out | ios::nocreate, kMissing, kOpened},
                       IModeCase{"out_trunc", ios::out | ios::trunc, kCreated, kEmptied},
-                      IModeCase{"out_trunc_noreplace", ios::out | ios::trunc | ios::noreplace, kCreated, kExists},
+                      IModeCase{"out_trunc_noreplace", ios::out | ios::trunc | ios::noreplace, kCreated, kExists, kExists},
                       IModeCase{"in_trunc", ios::in | ios::trunc, kCreated, kEmptied},
                       IModeCase{"out_trunc_nocreate", ios::out | ios::trunc | ios::nocreate, kCreated, kEmptied},
                       IModeCase{"out_noreplace", ios::out | ios::noreplace, kCreated, kOpened},

@@ -93,25 +93,27 @@ std::shared_ptr<IHostFileRecord> IHostFileRecord::locateAndOpen(const IText& tex
                                                                 IFileSystemEntity::ECreateFlags rule, int myMode,
                                                                 int otherMode) {
   auto record = std::make_shared<IHostFileRecord>(text.str());
-  // What open(2) must add to find, make or refuse the file as the rule says;
-  // a replaced file is cut by the stream once its claim holds, as with trunc.
+  // What open(2) must add to find or refuse the file as the rule says, where
+  // its answer is the one locating would give. A file to be made, if missing,
+  // is opened as it exists (O_CREAT would follow a dangling link and make
+  // its target); a missing one takes the two steps. A replaced file is cut
+  // by the stream once its claim holds, as with trunc.
   int extraFlags = 0, streamMode = myMode;
   switch (rule) {
   case IFileSystemEntity::kMustExist:
-    break;
   case IFileSystemEntity::kCreateIfNeeded:
-    extraFlags = O_CREAT;
     break;
   case IFileSystemEntity::kCreateOnly:
     extraFlags = O_CREAT | O_EXCL;
     break;
   case IFileSystemEntity::kReplaceExisting:
-    extraFlags = O_CREAT;
     streamMode |= IOpenMode::kTrunc;
     break;
   default:
     return locate(text, rule);
   }
+  if (!IAccess::ofMode(myMode).any())
+    return locate(text, rule); // refused by the stream, once the file is found
   record->fFirstMode = static_cast<short>(myMode);
   record->fFirstOthers = static_cast<short>(otherMode);
   if (record->fFirstMode != myMode || record->fFirstOthers != otherMode)
