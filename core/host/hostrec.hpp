@@ -29,10 +29,11 @@ public:
                                                  int permissions = 0666);
 
   // Locates the file as locate() does and opens its first stream in the same
-  // step, where one open(2) answers what locating would have found: the
-  // first createStream(myMode, otherMode) hands that stream out. When open(2)
-  // fails, the two steps run after all, so that every refusal says what it
-  // always said.
+  // step, where one open(2) answers what locating would have found (an
+  // existing file; O_EXCL for kCreateOnly): the first createStream(myMode,
+  // otherMode) hands that stream out. When open(2) fails, the two steps run
+  // after all, so that a missing file is made, and every refusal says what
+  // it always said, as before.
   static std::shared_ptr<IHostFileRecord> locateAndOpen(const IText& path, IFileSystemEntity::ECreateFlags rule,
                                                         int myMode, int otherMode);
 
