@@ -167,15 +167,8 @@ IMarkers::IMarkers(int descriptor, const std::string& path, unsigned kind)
 EAttempt IMarkers::attempt() {
   if (takesAll(fKind))
     return attemptAll();
-  if (const int error = announce(); error != 0) {
-    if (!noSuchLocks(error))
-      IThrowSystemError("lock", fPath, error, "the sharing markers cannot be taken");
-    if (deniedBits(fKind) == 0)
-      return kUnprotected;
-    IThrowSystemError("open", fPath, error,
-                      "the file system keeps no open file description locks, so no sharing mode that "
-                      "denies others reading or writing can be kept; only ios::in | ios::out opens here");
-  }
+  if (const int error = announce(); error != 0)
+    return unprotected(error);
   const struct flock first = look(clashingKinds(fKind));
   if (first.l_type == F_UNLCK)
     return kHeld;
@@ -198,16 +191,23 @@ EAttempt IMarkers::attemptAll() {
     fMarker = kRegionStart;
     return kHeld;
   }
-  const int error = errno;
-  if (!inTheWay(error)) {
-    if (!noSuchLocks(error))
-      IThrowSystemError("lock", fPath, error, "the sharing markers cannot be taken");
-    IThrowSystemError("open", fPath, error,
-                      "the file system keeps no open file description locks, so no sharing mode that "
-                      "denies others reading or writing can be kept; only ios::in | ios::out opens here");
-  }
+  if (const int error = errno; !inTheWay(error))
+    return unprotected(error);
   refuseIfHeld();
   return kRacing;
+}
+
+// A lock call that failed for `error` on taking a marker: a file system
+// without these locks leaves a kind that denies nothing unprotected and
+// refuses any other; any other error is thrown.
+EAttempt IMarkers::unprotected(int error) {
+  if (!noSuchLocks(error))
+    IThrowSystemError("lock", fPath, error, "the sharing markers cannot be taken");
+  if (deniedBits(fKind) == 0)
+    return kUnprotected;
+  IThrowSystemError("open", fPath, error,
+                    "the file system keeps no open file description locks, so no sharing mode that "
+                    "denies others reading or writing can be kept; only ios::in | ios::out opens here");
 }
 
 // Refuses with the reason that comes first of those that apply.

@@ -61,6 +61,7 @@ public:
 private:
   int announce();
   EAttempt attemptAll();
+  EAttempt unprotected(int error);
   struct flock look(unsigned kinds);
   void refuseIfHeld();
   void unlock(off_t start, off_t length);

@@ -92,40 +92,27 @@ std::shared_ptr<IHostFileRecord> IHostFileRecord::locate(const IText& text, IFil
 std::shared_ptr<IHostFileRecord> IHostFileRecord::locateAndOpen(const IText& text,
                                                                 IFileSystemEntity::ECreateFlags rule, int myMode,
                                                                 int otherMode) {
-  auto record = std::make_shared<IHostFileRecord>(text.str());
-  // What open(2) must add to find or refuse the file as the rule says, where
-  // its answer is the one locating would give. A file to be made, if missing,
-  // is opened as it exists (O_CREAT would follow a dangling link and make
-  // its target); a missing one takes the two steps. A replaced file is cut
-  // by the stream once its claim holds, as with trunc.
-  int extraFlags = 0, streamMode = myMode;
-  switch (rule) {
-  case IFileSystemEntity::kMustExist:
-  case IFileSystemEntity::kCreateIfNeeded:
-    break;
-  case IFileSystemEntity::kCreateOnly:
-    extraFlags = O_CREAT | O_EXCL;
-    break;
-  case IFileSystemEntity::kReplaceExisting:
-    streamMode |= IOpenMode::kTrunc;
-    break;
-  default:
+  // One open(2) answers what locating would find only for an existing file
+  // (O_CREAT would follow a dangling link and make its target) and for
+  // kCreateOnly (O_EXCL); a file to be made takes the two steps. A mode
+  // without access is refused by the stream once the file is found, and
+  // modes the record could not tell apart later are not kept.
+  const bool oneStep = rule == IFileSystemEntity::kMustExist || rule == IFileSystemEntity::kCreateIfNeeded ||
+                       rule == IFileSystemEntity::kCreateOnly || rule == IFileSystemEntity::kReplaceExisting;
+  if (!oneStep || !IAccess::ofMode(myMode).any() || short(myMode) != myMode || short(otherMode) != otherMode)
     return locate(text, rule);
-  }
-  if (!IAccess::ofMode(myMode).any())
-    return locate(text, rule); // refused by the stream, once the file is found
+  auto record = std::make_shared<IHostFileRecord>(text.str());
   record->fFirstMode = static_cast<short>(myMode);
   record->fFirstOthers = static_cast<short>(otherMode);
-  if (record->fFirstMode != myMode || record->fFirstOthers != otherMode)
-    return locate(text, rule); // modes this record could not tell apart later
+  // A replaced file is cut by the stream once its claim holds, as with trunc.
+  const int streamMode = rule == IFileSystemEntity::kReplaceExisting ? myMode | IOpenMode::kTrunc : myMode;
+  const int extraFlags = rule == IFileSystemEntity::kCreateOnly ? O_CREAT | O_EXCL : 0;
   // The stream waiting in the record must not own it: it shares the path
   // only once it is handed out.
   int error = 0;
   record->fFirst = IHostFileStream::tryOpen(std::shared_ptr<const std::string>(std::shared_ptr<void>(), &record->fPath),
                                             streamMode, otherMode, extraFlags, 0666, error);
-  if (!record->fFirst)
-    return locate(text, rule);
-  return record;
+  return record->fFirst ? record : locate(text, rule);
 }
 
 IText IHostFileRecord::path() const { return IText(fPath); }

@@ -10,18 +10,18 @@ namespace kelhost {
 
 std::unique_ptr<IHostFileStream> IHostFileStream::open(std::shared_ptr<const std::string> path, int myMode,
                                                        int otherMode) {
-  const IAccess access = IOpenMode::accessOf(myMode, *path);
-  // The stream owns the descriptor from the start, so that whatever fails
-  // after open(2) leaves nothing open.
-  std::unique_ptr<IHostFileStream> stream(new IHostFileStream(std::move(path)));
-  stream->fDescriptor = IPosix::open(stream->path(), IOpenMode::flagsOf(access, myMode));
-  stream->settle(access, myMode, otherMode);
+  int error = 0;
+  std::unique_ptr<IHostFileStream> stream = tryOpen(path, myMode, otherMode, 0, 0666, error);
+  if (!stream)
+    IPosix::fail("open", *path, error);
   return stream;
 }
 
 std::unique_ptr<IHostFileStream> IHostFileStream::tryOpen(std::shared_ptr<const std::string> path, int myMode,
                                                           int otherMode, int extraFlags, int permissions, int& error) {
   const IAccess access = IOpenMode::accessOf(myMode, *path);
+  // The stream owns the descriptor from the start, so that whatever fails
+  // after open(2) leaves nothing open.
   std::unique_ptr<IHostFileStream> stream(new IHostFileStream(std::move(path)));
   error = IPosix::tryOpen(stream->path(), IOpenMode::flagsOf(access, myMode) | extraFlags,
                           static_cast<mode_t>(permissions), stream->fDescriptor);
