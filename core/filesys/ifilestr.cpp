@@ -71,7 +71,9 @@ IFileIOStream::IFileIOStream(const IFileIOStream&) : ios(), iostream() {}
 IFileIOStream& IFileIOStream::operator=(const IFileIOStream&) { return *this; }
 
 IFileIOStream::~IFileIOStream() {
-  if (!fBuffer)
+  // A stream closed already has nothing to write; asking the buffer to close
+  // again would only raise and swallow its assertion.
+  if (!fBuffer || !fBuffer->isOpen())
     return;
   try {
     fBuffer->close();
