@@ -191,7 +191,8 @@ TEST(ICompoundNameParserTest, FullPathIsNormalisedWhereTheTextSaysExactly) {
   const ICompoundNameParser parser;
   const std::pair<const char*, const char*> cases[] = {
       {"/", "/"},           {"/a/b", "/a/b"},       {"//a///b", "/a/b"},   {"/a/./b/.", "/a/b/"},
-      {"/a/b/", "/a/b/"},   {"/a/../b", "/a/../b"}, {"/./", "/"}};
+      {"/a/b/", "/a/b/"},   {"/a/../b", "/a/../b"}, {"/./", "/"},          {"/a/.", "/a/"},
+      {"/.a/b./..c", "/.a/b./..c"}};
   for (const auto& [in, out] : cases)
     EXPECT_EQ(parser.fullPath(in), IText(out)) << in;
 

@@ -39,6 +39,13 @@ std::string workingDirectory(const std::string& forPath) {
 // not mean the folder before it in the text. A trailing "/" (or "/.") stays
 // too, because it asks for a directory.
 std::string normalise(const std::string& absolute) {
+  // Most paths hold no empty or "." component, and are their own normal form.
+  bool normal = true;
+  for (std::size_t i = 0; normal && i + 1 < absolute.size(); ++i)
+    normal = absolute[i] != '/' || (absolute[i + 1] != '/' &&
+                                    (absolute[i + 1] != '.' || (i + 2 < absolute.size() && absolute[i + 2] != '/')));
+  if (normal)
+    return absolute;
   std::string out = "/";
   bool trailingSlash = false;
   std::size_t start = 0;

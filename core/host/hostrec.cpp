@@ -49,17 +49,17 @@ bool createNew(const std::string& path, int permissions) {
 
 } // namespace
 
-IHostFileRecord::IHostFileRecord(std::string path) : fPath(std::move(path)) {
-  if (fPath.empty() || fPath.front() != '/')
-    throw IInvalidParameter("the host file record needs an absolute path, not '" + fPath + "'");
+IHostFileRecord::IHostFileRecord(IText path) : fPath(std::move(path)) {
+  if (fPath.empty() || fPath.str().front() != '/')
+    throw IInvalidParameter("the host file record needs an absolute path, not '" + fPath.str() + "'");
 }
 
 IHostFileRecord::~IHostFileRecord() = default;
 
-std::shared_ptr<IHostFileRecord> IHostFileRecord::locate(const IText& text, IFileSystemEntity::ECreateFlags rule,
+std::shared_ptr<IHostFileRecord> IHostFileRecord::locate(IText text, IFileSystemEntity::ECreateFlags rule,
                                                          int permissions) {
-  auto record = std::make_shared<IHostFileRecord>(text.str());
-  const std::string& path = record->fPath;
+  auto record = std::make_shared<IHostFileRecord>(std::move(text));
+  const std::string& path = record->fPath.str();
   switch (rule) {
   case IFileSystemEntity::kMustExist:
     if (!findExisting(path))
@@ -89,9 +89,8 @@ std::shared_ptr<IHostFileRecord> IHostFileRecord::locate(const IText& text, IFil
   return record;
 }
 
-std::shared_ptr<IHostFileRecord> IHostFileRecord::locateAndOpen(const IText& text,
-                                                                IFileSystemEntity::ECreateFlags rule, int myMode,
-                                                                int otherMode) {
+std::shared_ptr<IHostFileRecord> IHostFileRecord::locateAndOpen(IText text, IFileSystemEntity::ECreateFlags rule,
+                                                                int myMode, int otherMode) {
   // One open(2) answers what locating would find only for an existing file
   // (O_CREAT would follow a dangling link and make its target) and for
   // kCreateOnly (O_EXCL); a file to be made takes the two steps. A mode
@@ -100,8 +99,8 @@ std::shared_ptr<IHostFileRecord> IHostFileRecord::locateAndOpen(const IText& tex
   const bool oneStep = rule == IFileSystemEntity::kMustExist || rule == IFileSystemEntity::kCreateIfNeeded ||
                        rule == IFileSystemEntity::kCreateOnly || rule == IFileSystemEntity::kReplaceExisting;
   if (!oneStep || !IAccess::ofMode(myMode).any() || short(myMode) != myMode || short(otherMode) != otherMode)
-    return locate(text, rule);
-  auto record = std::make_shared<IHostFileRecord>(text.str());
+    return locate(std::move(text), rule);
+  auto record = std::make_shared<IHostFileRecord>(std::move(text));
   record->fFirstMode = static_cast<short>(myMode);
   record->fFirstOthers = static_cast<short>(otherMode);
   // A replaced file is cut by the stream once its claim holds, as with trunc.
@@ -110,17 +109,18 @@ std::shared_ptr<IHostFileRecord> IHostFileRecord::locateAndOpen(const IText& tex
   // The stream waiting in the record must not own it: it shares the path
   // only once it is handed out.
   int error = 0;
-  record->fFirst = IHostFileStream::tryOpen(std::shared_ptr<const std::string>(std::shared_ptr<void>(), &record->fPath),
-                                            streamMode, otherMode, extraFlags, 0666, error);
-  return record->fFirst ? record : locate(text, rule);
+  record->fFirst =
+      IHostFileStream::tryOpen(std::shared_ptr<const std::string>(std::shared_ptr<void>(), &record->fPath.str()),
+                               streamMode, otherMode, extraFlags, 0666, error);
+  return record->fFirst ? record : locate(record->fPath, rule);
 }
 
-IText IHostFileRecord::path() const { return IText(fPath); }
+IText IHostFileRecord::path() const { return fPath; }
 
 std::shared_ptr<const std::string> IHostFileRecord::sharedPath() const {
   if (auto self = weak_from_this().lock())
-    return std::shared_ptr<const std::string>(std::move(self), &fPath);
-  return std::make_shared<const std::string>(fPath);
+    return std::shared_ptr<const std::string>(std::move(self), &fPath.str());
+  return std::make_shared<const std::string>(fPath.str());
 }
 
 IFSFileStream* IHostFileRecord::createStream(int myMode, int otherMode) const {

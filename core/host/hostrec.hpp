@@ -15,7 +15,7 @@ class IHostFileRecord : public IFSFileRecord, public std::enable_shared_from_thi
 public:
   // `path` must be absolute (IInvalidParameter otherwise). Nothing is checked
   // on the disk: locate() is the way to a record of a file that exists.
-  explicit IHostFileRecord(std::string path);
+  explicit IHostFileRecord(IText path);
   ~IHostFileRecord() override;
 
   // Finds, creates or refuses the file at the absolute `path` as `rule` says,
@@ -25,7 +25,7 @@ public:
   // opened, so nothing here can block or change it. kReplaceExisting leaves
   // the cut of an existing file to the first stream opened on the record,
   // which makes it as trunc does: once that stream's own sharing claim holds.
-  static std::shared_ptr<IHostFileRecord> locate(const IText& path, IFileSystemEntity::ECreateFlags rule,
+  static std::shared_ptr<IHostFileRecord> locate(IText path, IFileSystemEntity::ECreateFlags rule,
                                                  int permissions = 0666);
 
   // Locates the file as locate() does and opens its first stream in the same
@@ -34,8 +34,8 @@ public:
   // otherMode) hands that stream out. When open(2) fails, the two steps run
   // after all, so that a missing file is made, and every refusal says what
   // it always said, as before.
-  static std::shared_ptr<IHostFileRecord> locateAndOpen(const IText& path, IFileSystemEntity::ECreateFlags rule,
-                                                        int myMode, int otherMode);
+  static std::shared_ptr<IHostFileRecord> locateAndOpen(IText path, IFileSystemEntity::ECreateFlags rule, int myMode,
+                                                        int otherMode);
 
   IText path() const override;
 
@@ -51,10 +51,10 @@ private:
   // is owned by a shared_ptr (as file objects own it), else a copy.
   std::shared_ptr<const std::string> sharedPath() const;
 
-  std::string fPath;
-  mutable std::unique_ptr<IHostFileStream> fFirst;   // opened by locateAndOpen, for the first createStream
+  IText fPath;
+  mutable std::unique_ptr<IHostFileStream> fFirst;  // opened by locateAndOpen, for the first createStream
   mutable std::atomic<bool> fReplacePending{false}; // kReplaceExisting found the file and no stream has cut it yet
-  short fFirstMode = 0, fFirstOthers = 0;            // what fFirst was opened with
+  short fFirstMode = 0, fFirstOthers = 0;           // what fFirst was opened with
 };
 
 } // namespace kelhost
