@@ -379,11 +379,39 @@ TEST_F(SharingTest, IFileReplaceIsAWriteAndKeepsTheBytesWhenRefused) {
   EXPECT_EQ(readWholeFile(fFile), "");
 }
 
+// Beside a stream of this process or of another; an open for writing takes
+// its markers before it knows what it opened, so the other process's open
+// meets them.
 TEST(SharingDeviceTest, DevicesKeepNoRules) {
-  IFileIOStream first("/dev/null", ios::in | ios::out, 0);
-  IFileIOStream second("/dev/null", ios::in | ios::out, 0);
-  second << "gone";
-  EXPECT_TRUE(second.good());
+  ITempDir dir;
+  const std::string fifo = dir.path("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {std::string("/dev/null"), fifo}) {
+    for (const bool elsewhere : {false, true}) {
+      SCOPED_TRACE(path + (elsewhere ? ", held by another process" : ", held here"));
+      std::unique_ptr<IFileIOStream> first;
+      std::unique_ptr<IChild> holder;
+      if (elsewhere) {
+        holder = std::make_unique<IChild>([&](IChild& self) {
+          IFileIOStream stream(path, ios::in | ios::out, 0);
+          self.ready();
+          self.waitForGo();
+          return 0;
+        });
+        ASSERT_EQ(holder->waitReady(), 'r');
+      } else {
+        first = std::make_unique<IFileIOStream>(path, ios::in | ios::out, 0);
+      }
+      for (const int mode : {int(ios::in | ios::out), int(ios::out)}) {
+        IFileIOStream second(path, mode, 0);
+        second << "gone" << flush;
+        EXPECT_TRUE(second.good());
+      }
+      if (holder) {
+        EXPECT_EQ(holder->finish(), 0);
+      }
+    }
+  }
 }
 
 // --- release ----------------------------------------------------------------------
@@ -501,9 +529,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(SharingTest, AHardLinkIsTheSameFile) {
   const std::string link = fDir.path("link");
   ASSERT_EQ(::link(fFile.c_str(), link.c_str()), 0);
-  IFileIOStream holder(fFile, ios::in, ios::in);
-  EXPECT_EQ(tryOpen(link, ios::out, ios::in | ios::out), kRefused);
-  EXPECT_EQ(tryOpen(link, ios::in, ios::in | ios::out), kOpens);
+  // A reader's open looks the file up at once; a writer's only when the next claim comes.
+  for (const int mode : {int(ios::in), int(ios::in | ios::out)}) {
+    IFileIOStream holder(fFile, mode, ios::in);
+    EXPECT_EQ(tryOpen(link, ios::out, ios::in | ios::out), kRefused) << mode;
+    EXPECT_EQ(tryOpen(link, ios::in, ios::in | ios::out), kOpens) << mode;
+  }
 }
 
 // A child's own streams keep their rules of their own, whatever its parent

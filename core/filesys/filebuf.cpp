@@ -76,7 +76,7 @@ void IFSFileBuf::open(const IFile& file, int myMode, int otherMode) {
   try {
     fByteStream.reset(file.getRecord()->createStream(myMode, otherMode));
     fFilePosition = (mode & (ios::ate | ios::app)) ? fByteStream->endOfFile() : fByteStream->startPosition();
-    fSeekable = fByteStream->canSeek();
+    fSeekable = -1;
   } catch (...) {
     fByteStream.reset();
     heldFile() = IFile();
@@ -121,6 +121,14 @@ void IFSFileBuf::closeRegardless() noexcept {
 
 IFile IFSFileBuf::file() const { return heldFile(); }
 
+// Asked of the byte stream when first needed: one opened for writing may
+// have to ask the system.
+bool IFSFileBuf::seekable() const {
+  if (fSeekable < 0)
+    fSeekable = fByteStream->canSeek();
+  return fSeekable != 0;
+}
+
 IFileSize IFSFileBuf::position() const {
   switch (fState) {
   case kWriting:
@@ -150,7 +158,7 @@ int IFSFileBuf::overflow(int c) {
   if (!IAccess::ofMode(fMode).writes())
     return EOF;
   // Unread input that cannot be given back stays: output goes beside it.
-  if (!fSeekable && hasGetArea())
+  if (hasGetArea() && !seekable())
     return overflowBesideInput(c);
   sync();
   setp(array(), array() + kDefaultBuffer);
@@ -194,12 +202,12 @@ int IFSFileBuf::pbackfail(int c) {
   // Nothing goes back in front of the file's first byte: a position below 0
   // would make every later seek of the buffer fail. A stream without
   // positions has no start to guard.
-  if (fSeekable && position() <= 0)
+  if (seekable() && position() <= 0)
     return EOF;
   if (c == EOF) {
     // Stepping back over a byte that is no longer in the array needs a seek,
     // which a stream without positions cannot make.
-    if (!fSeekable)
+    if (!seekable())
       return EOF;
     seekoff(-1, ios::cur, ios::in);
     return 1;
@@ -242,7 +250,7 @@ int IFSFileBuf::putBackShifting(int c) {
   std::ptrdiff_t delta = std::min<std::ptrdiff_t>(kDefaultBuffer / 4, arrayEnd() - fPbackEnd);
   // Without positions nothing can be given back, so the shift stops where
   // the unread bytes would fall off the array's end.
-  if (!fSeekable)
+  if (!seekable())
     delta = std::min(delta, arrayEnd() - egptr());
   if (delta == 0)
     return EOF;
@@ -327,7 +335,7 @@ void IFSFileBuf::syncout() {
   dropPutArea();
   // An appending write lands at the end as other writers left it: the
   // position is where the write ended, which only the stream knows.
-  if (count != 0 && (fMode & ios::app) && fSeekable)
+  if (count != 0 && (fMode & ios::app) && seekable())
     fFilePosition = fByteStream->doSeek(0, IFSFileStream::cur);
 }
 
@@ -335,7 +343,7 @@ void IFSFileBuf::syncin() {
   if (hasGetArea() && egptr() > gptr()) {
     // Unread input cannot be given back to a stream without positions; it
     // stays in the buffer to be read.
-    if (!fSeekable)
+    if (!seekable())
       return;
     std::ptrdiff_t count = egptr() - gptr();
     fFilePosition = fByteStream->doSeek(-static_cast<IFileSize>(count), IFSFileStream::cur);
@@ -367,7 +375,7 @@ streampos IFSFileBuf::seekoff(streamoff offset, ios::seek_dir dir, int) {
   IFileSize target = fByteStream->doSeek(static_cast<IFileSize>(offset), tseek(dir));
   // Only a stream without positions can still hold read-ahead here; it goes
   // once the system has answered the seek, as in seekpos.
-  if (!fSeekable)
+  if (hasGetArea() && !seekable())
     dropGetArea();
   fFilePosition = target;
   return fFilePosition;

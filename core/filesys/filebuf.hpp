@@ -120,7 +120,7 @@ private:
   // No putback takes the position below 0. Over a stream with positions the
   // state is never kBesideInput.
   //
-  // Over a stream without positions (fSeekable false) unread input cannot be
+  // Over a stream without positions (seekable() false) unread input cannot be
   // given back, so the get area lives on while output is collected:
   //   kBesideInput: the unread bytes, with up to 4 read ones in front for
   //              unget, are moved down to offset 0: eback = 0, egptr = the
@@ -135,12 +135,13 @@ private:
   // read and written, and only seeks the caller asks for reach the stream.
 
   IFile& heldFile() const;
+  bool seekable() const;
   // The file while open, one that names nothing while closed: an IFile held
   // in place, since its header brings <memory>; filebuf.cpp checks the fit.
   alignas(void*) unsigned char fFile[4 * sizeof(void*)];
   int fMode = 0;                     // open mode, out added for app; 0 while closed
   EState fState = kIdle;             // which areas exist
-  bool fSeekable = true;             // the byte stream's canSeek(), read once at open
+  mutable signed char fSeekable = -1; // the byte stream's canSeek(), asked when first needed; -1 till then
   IOwner<IArray> fArray;             // made by the first open, kept until destruction
   char* fPbackEnd = nullptr;         // where the bytes read from the file begin; null without a get area
   IFileSize fFilePosition = 0;       // where the byte stream stands; 0 while closed

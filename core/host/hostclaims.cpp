@@ -2,12 +2,14 @@
 #include "hostclaims.hpp"
 
 #include "iexcept.hpp"
+#include "posix.hpp"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 #include <pthread.h>
 #include <string>
+#include <sys/stat.h>
 #include <utility>
 
 namespace kelhost {
@@ -37,6 +39,7 @@ void IClaimRegistry::afterForkInChild() noexcept {
   IClaimRegistry& self = instance();
   std::fill(self.fBuckets.begin(), self.fBuckets.end(), nullptr);
   self.fHeads = 0;
+  self.fUnnamed = nullptr;
   ++self.fGeneration;
   self.fForks = 0;
   new (&self.fMutex) std::recursive_mutex();
@@ -103,7 +106,28 @@ void IClaimRegistry::add(IEntry& entry) {
   head->fLink = &entry;
 }
 
+void IClaimRegistry::addUnnamed(IEntry& entry) {
+  entry.fHead = true;
+  fUnnamed = &entry;
+}
+
+void IClaimRegistry::nameFirst() {
+  if (!fUnnamed)
+    return;
+  // The claim's stream keeps its path to itself; its descriptor is all there is to name.
+  const struct stat status = IPosix::status(fUnnamed->fDescriptor, "descriptor " + std::to_string(fUnnamed->fDescriptor));
+  IEntry& entry = *std::exchange(fUnnamed, nullptr);
+  entry.setFile({status.st_ino, static_cast<std::uint32_t>(status.st_dev)});
+  add(entry);
+}
+
 IClaimRegistry::IEntry* IClaimRegistry::remove(IEntry& entry) {
+  if (&entry == fUnnamed) {
+    // Alone in the registry: no member follows it.
+    fUnnamed = nullptr;
+    entry.fHead = false;
+    return nullptr;
+  }
   if (!entry.fHead) {
     IEntry* before = entry.fLink;
     (before->fHead ? before->fLink : before->fNext) = entry.fNext;

@@ -8,6 +8,11 @@
 // loses any member in constant time, so an open or a close costs the same
 // beside ten thousand streams of the file as beside one.
 //
+// A claim made while the registry is empty need not say which file it is on:
+// nothing here can clash with it yet. It is looked up (fstat(2) of its
+// descriptor) only when a second claim comes, so that a program that opens
+// one file at a time never pays for the lookup.
+//
 // One registry per process, made at its first claim and never destroyed
 // (streams of static objects may close after every other static is gone). A
 // child made by fork(2) starts with no claims: the descriptors it inherits
@@ -45,11 +50,13 @@ public:
     bool fCarrier : 1 = false; // its description holds the kind's marker for all
     bool fHead : 1 = false;    // it heads its group
     bool fHeld : 1 = false;    // held by this process; see IHostSharing
+    bool fNamed : 1 = false;   // fInode and fDevice are known
 
     IKey file() const { return {fInode, fDevice}; }
     void setFile(const IKey& key) {
       fInode = key.fInode;
       fDevice = key.fDevice;
+      fNamed = true;
     }
   };
 
@@ -63,9 +70,17 @@ public:
   unsigned kindsHeld(const IKey& file) const;
   // Whether a description of this process holds the marker of `kind`.
   bool hasCarrier(const IKey& file, unsigned kind) const;
+  // Whether no claim of this process is recorded.
+  bool empty() const { return fHeads == 0 && !fUnnamed; }
   // Records `entry`, which stays where it is until remove(); a carrier heads
   // its group.
   void add(IEntry& entry);
+  // Records `entry` without its file, in an empty registry; it is looked up
+  // by nameFirst() when the next claim comes.
+  void addUnnamed(IEntry& entry);
+  // Looks up the file of the claim that addUnnamed() recorded, if there is
+  // one, and files it as add() does. Throws IAccessError when fstat(2) fails.
+  void nameFirst();
   // Forgets `entry`. When it was the carrier and others of its kind remain,
   // returns the one that heads the group now, to take the marker over; else null.
   IEntry* remove(IEntry& entry);
@@ -92,6 +107,7 @@ private:
   std::recursive_mutex fMutex;
   mutable std::vector<IEntry*> fBuckets; // chains of group heads; a power of two of them
   std::size_t fHeads = 0;
+  IEntry* fUnnamed = nullptr; // the only claim, while its file is not known
   std::uint16_t fGeneration = 1;
   std::uint32_t fForks = 0;
 };

@@ -19,18 +19,26 @@ void requireCount(int count, const char* operation, const void* buffer) {
                             " bytes was given no buffer");
 }
 
+bool hasPositions(const struct stat& status) { return S_ISREG(status.st_mode) || S_ISBLK(status.st_mode); }
+
 } // namespace
 
 IFileSize IDescriptorStream::place(const struct stat& status, int myMode, bool borrowed, bool seekToAppend) {
   const int fd = fDescriptor.get();
-  fSeekable = S_ISREG(status.st_mode) || S_ISBLK(status.st_mode);
+  fSeekable = hasPositions(status) ? kYes : kNo;
   fSeekToAppend = seekToAppend && (myMode & IOpenMode::kApp);
   // A FIFO or a terminal has no end to stand at; app still writes there, in order.
-  if (!fSeekable)
+  if (fSeekable == kNo)
     return 0;
   if (myMode & (IOpenMode::kAte | IOpenMode::kApp))
     return IPosix::seek(fd, 0, SEEK_END, path());
   return borrowed ? IPosix::seek(fd, 0, SEEK_CUR, path()) : 0;
+}
+
+bool IDescriptorStream::canSeek() const {
+  if (fSeekable == kUnknown)
+    fSeekable = hasPositions(IPosix::status(live("type query"), path())) ? kYes : kNo;
+  return fSeekable == kYes;
 }
 
 int IDescriptorStream::live(const char* operation) const {

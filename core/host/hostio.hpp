@@ -35,8 +35,9 @@ public:
   // ftruncate(2): cuts the file or extends it with zeros.
   void setEndOfFile(IFileSize size) override;
   // True for a regular file or a block device; false for pipes, FIFOs,
-  // sockets and character devices (terminals among them).
-  bool canSeek() const override { return fSeekable; }
+  // sockets and character devices (terminals among them). Where the open did
+  // not learn it, the first call asks fstat(2).
+  bool canSeek() const override;
   // The descriptor; -1 once closed.
   int descriptor() const override { return fDescriptor.get(); }
 
@@ -62,7 +63,8 @@ protected:
   IDescriptor fDescriptor; // the borrowed stream releases it unclosed
 
 private:
-  bool fSeekable = false;     // decided by fstat at open
+  enum ESeekable : signed char { kUnknown = -1, kNo, kYes };
+  mutable ESeekable fSeekable = kUnknown; // from fstat, at open or at the first canSeek()
   bool fSeekToAppend = false; // app over a descriptor without O_APPEND
   std::shared_ptr<const std::string> fPath;
 };

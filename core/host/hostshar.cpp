@@ -36,15 +36,11 @@ void IHostSharing::claim(int descriptor, const std::string& path, IAccess access
   if (!access.any())
     throw IInvalidParameter("the sharing check of '" + path + "' was given the access " +
                             std::to_string(access.bits()) + ", which is none of read, write, both");
-  struct stat status;
-  if (!file) {
-    status = IPosix::status(descriptor, path);
-    file = &status;
-  }
   fEntry = IClaimRegistry::IEntry{};
-  fEntry.setFile({file->st_ino, static_cast<std::uint32_t>(file->st_dev)});
   fEntry.fDescriptor = descriptor;
   fEntry.fKind = static_cast<std::uint8_t>(kindOf(access, granted));
+  if (file && !lookUp(*file))
+    return;
   IMarkers markers(descriptor, path, fEntry.fKind);
   std::minstd_rand random;
   for (int tries = 1; !settle(markers, path); ++tries) {
@@ -54,18 +50,39 @@ void IHostSharing::claim(int descriptor, const std::string& path, IAccess access
   }
 }
 
-// One try, under the registry's lock: true once the claim is settled, held
-// or (where the file system keeps no locks) unprotected; false after a race.
+// Names the claim's file; false for a file that is not regular, which is
+// shared as the system shares it.
+bool IHostSharing::lookUp(const struct stat& file) {
+  if (!S_ISREG(file.st_mode))
+    return false;
+  fEntry.setFile({file.st_ino, static_cast<std::uint32_t>(file.st_dev)});
+  return true;
+}
+
+bool IHostSharing::lookUp(const std::string& path) { return lookUp(IPosix::status(fEntry.fDescriptor, path)); }
+
+// One try, under the registry's lock: true once the claim is settled, held,
+// unprotected (where the file system keeps no locks) or not needed (the file
+// is not regular); false after a race.
 bool IHostSharing::settle(IMarkers& markers, const std::string& path) {
   IClaimRegistry& claims = IClaimRegistry::instance();
   auto guard = claims.lock();
   const unsigned kind = fEntry.fKind;
-  // The streams of this process are known here; those of others, and
-  // foreign locks, only by the locks.
-  if (const char* why = clashText(kind, claims.kindsHeld(fEntry.file()) & clashingKinds(kind)))
-    refuse(path, why);
+  // The streams of this process are known here by their files; those of
+  // others, and foreign locks, only by the locks.
+  if (!fEntry.fNamed && !claims.empty()) {
+    claims.nameFirst();
+    if (!lookUp(path))
+      return true;
+  }
+  if (fEntry.fNamed) {
+    if (const char* why = clashText(kind, claims.kindsHeld(fEntry.file()) & clashingKinds(kind)))
+      refuse(path, why);
+    fEntry.fCarrier = !claims.hasCarrier(fEntry.file(), kind);
+  } else {
+    fEntry.fCarrier = true; // no claim of this process to share a marker with
+  }
   EAttempt outcome = kHeld;
-  fEntry.fCarrier = !claims.hasCarrier(fEntry.file(), kind);
   try {
     if (fEntry.fCarrier)
       outcome = markers.attempt();
@@ -74,23 +91,33 @@ bool IHostSharing::settle(IMarkers& markers, const std::string& path) {
   } catch (...) {
     if (fEntry.fCarrier)
       markers.unlockQuietly();
+    // What the markers met counts only on a regular file.
+    if (!fEntry.fNamed && !lookUp(path))
+      return true;
     throw;
   }
+  if (outcome == kRacing && !fEntry.fNamed && !lookUp(path))
+    return true; // the marker is stepped back already
   if (outcome == kHeld) {
     fEntry.fGeneration = claims.generation();
     fEntry.fForks = claims.forks();
     fEntry.fHeld = true;
-    claims.add(fEntry);
+    if (fEntry.fNamed)
+      claims.add(fEntry);
+    else
+      claims.addUnnamed(fEntry);
   }
   return outcome != kRacing;
 }
 
 void IHostSharing::release(const std::string& path) {
+  IClaimRegistry& claims = IClaimRegistry::instance();
+  // Other claims' opens and closes write this entry's neighbours in memory,
+  // so it is read under the lock too.
+  auto guard = claims.lock();
   if (!fEntry.fHeld)
     return;
   fEntry.fHeld = false;
-  IClaimRegistry& claims = IClaimRegistry::instance();
-  auto guard = claims.lock();
   if (fEntry.fGeneration != claims.generation())
     return; // a child's copy: the claim is the parent's
   IClaimRegistry::IEntry* next = claims.remove(fEntry);

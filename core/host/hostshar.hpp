@@ -44,10 +44,17 @@ public:
 
   // Checks `access` (what the stream on `descriptor` does) and what `granted`
   // lacks (what it denies others) against every other holder, then holds the
-  // claim, here. `descriptor` is a fresh open of a regular file and holds no
-  // locks yet; it is open for what `access` says, and may be open for more.
-  // It must stay open until release(). `file` is its fstat(2), when the
-  // caller has it; null makes the claim ask. This object holds nothing yet.
+  // claim, here. `descriptor` is a fresh open that holds no locks yet; it is
+  // open for what `access` says, and may be open for more. It must stay open
+  // until release(). This object holds nothing yet.
+  //
+  // `file` is the descriptor's fstat(2), which the caller has where the
+  // descriptor may be a directory: only a regular file is claimed. With null,
+  // the claim asks fstat(2) only when it must: when this process holds other
+  // claims, or when the markers meet another's. Until then it takes the
+  // markers on whatever the descriptor is, which is harmless: an open that
+  // meets them looks at its own file before it refuses, and one that is not
+  // regular ends unclaimed and takes nothing (holds() is false).
   //
   // A conflict throws IAccessError with EBUSY, naming `path` and saying
   // "sharing violation" and why. Where the file system keeps no such locks
@@ -69,6 +76,8 @@ public:
 
 private:
   bool settle(IMarkers& markers, const std::string& path);
+  bool lookUp(const struct stat& file);
+  bool lookUp(const std::string& path);
   void releaseQuietly() noexcept;
 
   IClaimRegistry::IEntry fEntry; // the claim; in the registry while held by this process

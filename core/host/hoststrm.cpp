@@ -33,6 +33,14 @@ std::unique_ptr<IHostFileStream> IHostFileStream::tryOpen(std::shared_ptr<const 
 
 void IHostFileStream::settle(IAccess access, int myMode, int otherMode) {
   const int fd = fDescriptor.get();
+  // Opened for writing, it is no directory (open(2) says EISDIR). A stream
+  // that neither cuts the file nor starts at its end needs nothing of
+  // fstat(2) now: its claim asks only when it must, and whether it can seek
+  // is asked when the buffer first wants to know.
+  if (access.writes() && !(myMode & (IOpenMode::kTrunc | IOpenMode::kAte | IOpenMode::kApp))) {
+    fSharing.claim(fd, path(), access, IAccess::ofSharing(otherMode));
+    return;
+  }
   // A directory opens for reading; refuse it here rather than at the first read.
   const struct stat status = IPosix::status(fd, path());
   if (S_ISDIR(status.st_mode))
