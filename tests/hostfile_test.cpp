@@ -273,6 +273,7 @@ TEST_F(HostStreamTest, CloseReleasesTheDescriptorAndEndsTheStream) {
       [&] { stream->setEndOfFile(0); }};
   for (const auto& operation : operations)
     EXPECT_THROW(operation(), IInvalidRequest);
+  EXPECT_TRUE(stream->canSeek()) << "a question, answered after the close as well";
   stream.reset();
   EXPECT_EQ(openDescriptorCount(), descriptors);
 }

@@ -1,7 +1,9 @@
 // Sharing modes: which opens of a file keep out which, in one process and
 // across processes; when the rules end; racing opens; what a refused open
 // leaves; file systems without the locks.
+#include "filebuf.hpp"
 #include "fstream.hpp"
+#include "hostcall.hpp"
 #include "hostshar.hpp"
 #include "posix.hpp"
 #include "iexcept.hpp"
@@ -38,13 +40,13 @@ using ILockCall = int (*)(int descriptor, int command, struct flock* lock);
 // A claim whose lock calls go through `call` in the host's table of system
 // calls (the system's fcntl for null), put back after the claim.
 void claimWith(IHostSharing& held, int fd, const std::string& path, unsigned access, unsigned granted,
-               ILockCall call = nullptr) {
+               ILockCall call = nullptr, const struct stat* file = nullptr) {
   IHostCalls& calls = IHostCalls::current();
   const auto saved = calls.fcntl;
   if (call)
     calls.fcntl = call;
   try {
-    held.claim(fd, path, IAccess::fromBits(access), IAccess::fromBits(granted));
+    held.claim(fd, path, IAccess::fromBits(access), IAccess::fromBits(granted), file);
     calls.fcntl = saved;
   } catch (...) {
     calls.fcntl = saved;
@@ -53,9 +55,10 @@ void claimWith(IHostSharing& held, int fd, const std::string& path, unsigned acc
 }
 
 // The same, for a claim that is dropped at once.
-void claimOnce(int fd, const std::string& path, unsigned access, unsigned granted, ILockCall call = nullptr) {
+void claimOnce(int fd, const std::string& path, unsigned access, unsigned granted, ILockCall call = nullptr,
+               const struct stat* file = nullptr) {
   IHostSharing held;
-  claimWith(held, fd, path, access, granted, call);
+  claimWith(held, fd, path, access, granted, call, file);
   held.release(path);
 }
 
@@ -537,6 +540,25 @@ TEST_F(SharingTest, AHardLinkIsTheSameFile) {
   }
 }
 
+// A claim whose file cannot be looked up when the next claim comes keeps its
+// rules by its marker alone, and the next open is not refused for it.
+TEST_F(SharingTest, AClaimThatCannotBeLookedUpKeepsItsRules) {
+  static int unreadable = -1;
+  IFSFileBuf first(IFile(fFile), ios::in | ios::out, 0);
+  unreadable = first.descriptor();
+  const std::string other = fDir.path("other");
+  writeWholeFile(other, "x");
+  IHostCalls& calls = IHostCalls::current();
+  const auto saved = calls.fstat;
+  calls.fstat = [](int fd, struct stat* status) {
+    errno = EIO;
+    return fd == unreadable ? -1 : ::fstat(fd, status);
+  };
+  EXPECT_EQ(tryOpen(other, ios::out, 0), kOpens);
+  EXPECT_EQ(tryOpen(fFile, ios::in, ios::in | ios::out), kRefused);
+  calls.fstat = saved;
+}
+
 // A child's own streams keep their rules of their own, whatever its parent
 // opened before the fork and closes after it.
 TEST_F(SharingTest, AChildsOwnStreamsOutliveTheParentsStreamOfTheirKind) {
@@ -584,12 +606,18 @@ TEST_F(SharingTest, LockCallsOfAnOpenDoNotGrowWithTheHolders) {
       IHostSharing claim;
       claimWith(claim, fd, fFile, access, IAccess::kReadWrite, &countedLock);
       EXPECT_EQ(gLockCalls, 2) << count << " holders"; // announce, look
-      const int joining = ::open(fFile.c_str(), flags);
-      ASSERT_GE(joining, 0);
-      gLockCalls = 0;
-      claimOnce(joining, fFile, access, IAccess::kReadWrite, &countedLock);
-      EXPECT_EQ(gLockCalls, 1) << count << " holders"; // the look for foreign locks
-      ::close(joining);
+      // The first claim was made without its file; a joiner that knows its own
+      // has it looked up, and joins it all the same.
+      for (const bool named : {false, true}) {
+        const int joining = ::open(fFile.c_str(), flags);
+        ASSERT_GE(joining, 0);
+        struct stat status;
+        ASSERT_EQ(::fstat(joining, &status), 0);
+        gLockCalls = 0;
+        claimOnce(joining, fFile, access, IAccess::kReadWrite, &countedLock, named ? &status : nullptr);
+        EXPECT_EQ(gLockCalls, 1) << count << " holders, named " << named; // the look for foreign locks
+        ::close(joining);
+      }
       claim.release(fFile);
       ::close(fd);
     }

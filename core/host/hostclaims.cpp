@@ -2,7 +2,7 @@
 #include "hostclaims.hpp"
 
 #include "iexcept.hpp"
-#include "posix.hpp"
+#include "hostcall.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -114,10 +114,16 @@ void IClaimRegistry::addUnnamed(IEntry& entry) {
 void IClaimRegistry::nameFirst() {
   if (!fUnnamed)
     return;
-  // The claim's stream keeps its path to itself; its descriptor is all there is to name.
-  const struct stat status = IPosix::status(fUnnamed->fDescriptor, "descriptor " + std::to_string(fUnnamed->fDescriptor));
   IEntry& entry = *std::exchange(fUnnamed, nullptr);
-  entry.setFile({status.st_ino, static_cast<std::uint32_t>(status.st_dev)});
+  struct stat status;
+  if (IHostRetry::call([&] { return IHostCalls::current().fstat(entry.fDescriptor, &status); }) == 0) {
+    entry.setFile({status.st_ino, static_cast<std::uint32_t>(status.st_dev)});
+  } else {
+    // Another stream's failure is not this open's: filed under inode 0,
+    // which no file has, the claim meets no other in memory, and its marker
+    // still keeps it from clashing opens, this process's among them.
+    entry.setFile({0, static_cast<std::uint32_t>(entry.fDescriptor)});
+  }
   add(entry);
 }
 

@@ -79,7 +79,8 @@ public:
   // by nameFirst() when the next claim comes.
   void addUnnamed(IEntry& entry);
   // Looks up the file of the claim that addUnnamed() recorded, if there is
-  // one, and files it as add() does. Throws IAccessError when fstat(2) fails.
+  // one, and files it as add() does; where fstat(2) fails, under a file of
+  // its own.
   void nameFirst();
   // Forgets `entry`. When it was the carrier and others of its kind remain,
   // returns the one that heads the group now, to take the marker over; else null.

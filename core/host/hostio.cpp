@@ -36,9 +36,11 @@ IFileSize IDescriptorStream::place(const struct stat& status, int myMode, bool b
 }
 
 bool IDescriptorStream::canSeek() const {
-  if (fSeekable == kUnknown)
-    fSeekable = hasPositions(IPosix::status(live("type query"), path())) ? kYes : kNo;
-  return fSeekable == kYes;
+  // Closed before anyone asked, the stream can no longer ask, and answers as
+  // the regular file that a stream opened for writing by its path nearly always is.
+  if (fSeekable == kUnknown && fDescriptor.isOpen())
+    fSeekable = hasPositions(IPosix::status(fDescriptor.get(), path())) ? kYes : kNo;
+  return fSeekable != kNo;
 }
 
 int IDescriptorStream::live(const char* operation) const {

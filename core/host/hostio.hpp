@@ -36,7 +36,7 @@ public:
   void setEndOfFile(IFileSize size) override;
   // True for a regular file or a block device; false for pipes, FIFOs,
   // sockets and character devices (terminals among them). Where the open did
-  // not learn it, the first call asks fstat(2).
+  // not learn it, the first call asks fstat(2); one closed before that answers true.
   bool canSeek() const override;
   // The descriptor; -1 once closed.
   int descriptor() const override { return fDescriptor.get(); }

@@ -70,9 +70,9 @@ bool IHostSharing::settle(IMarkers& markers, const std::string& path) {
   const unsigned kind = fEntry.fKind;
   // The streams of this process are known here by their files; those of
   // others, and foreign locks, only by the locks.
-  if (!fEntry.fNamed && !claims.empty()) {
-    claims.nameFirst();
-    if (!lookUp(path))
+  if (!claims.empty()) {
+    claims.nameFirst(); // the one claim that was alone so far, so that the two compare
+    if (!fEntry.fNamed && !lookUp(path))
       return true;
   }
   if (fEntry.fNamed) {

@@ -52,9 +52,10 @@ public:
   // descriptor may be a directory: only a regular file is claimed. With null,
   // the claim asks fstat(2) only when it must: when this process holds other
   // claims, or when the markers meet another's. Until then it takes the
-  // markers on whatever the descriptor is, which is harmless: an open that
-  // meets them looks at its own file before it refuses, and one that is not
-  // regular ends unclaimed and takes nothing (holds() is false).
+  // markers on whatever the descriptor is, a device or a FIFO too, and holds
+  // them; other streams are not hindered by that, since an open that meets
+  // markers looks at its own file before it refuses, and one whose file is
+  // not regular drops its own and ends unclaimed (holds() is false).
   //
   // A conflict throws IAccessError with EBUSY, naming `path` and saying
   // "sharing violation" and why. Where the file system keeps no such locks
