@@ -34,7 +34,7 @@ ROWS = [
     ("64 KiB read", "read64k", "ms", None, ("read64k", "raw"), 1.1),
     ("seekg(pos) + 64-byte read", "seek_read", "ms", 0.85, ("seek_read", "raw"), None),
     ("read 100 / overwrite 10 walk", "walk", "ms", 0.9, ("walk", "raw"), None),
-    ("open + close", "open_close", "us", 1.5, ("open_close", "raw"), None),
+    ("open + close, in", "open_close", "us", 1.5, ("open_close", "raw"), None),
     ("open + close, in \\| out", "open_close_rw", "us", 1.5, None, None),
     ("memory per open stream, one file", "memory", "B", 0.5, None, None),
     ("memory per open stream, own files", "memory_distinct", "B", 0.5, None, None),
