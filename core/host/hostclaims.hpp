@@ -46,10 +46,14 @@ public:
     IEntry* fLink = nullptr; // a head: its first member; a member: the one before it
     std::uint32_t fForks = 0;       // the forks the claiming process had made by then
     std::uint16_t fGeneration = 0;  // the process that made the claim, counted in forks
-    std::uint8_t fKind = 0;
+    // Written by the claim's own stream alone, so that it may read them
+    // without the lock while other streams write the byte after them.
+    std::uint8_t fKind : 4 = 0;
+    bool fHeld : 1 = false; // held by this process; see IHostSharing
+    std::uint8_t : 0;
+    // Written by other streams' opens and closes too, under the lock.
     bool fCarrier : 1 = false; // its description holds the kind's marker for all
     bool fHead : 1 = false;    // it heads its group
-    bool fHeld : 1 = false;    // held by this process; see IHostSharing
     bool fNamed : 1 = false;   // fInode and fDevice are known
 
     IKey file() const { return {fInode, fDevice}; }

@@ -111,12 +111,10 @@ bool IHostSharing::settle(IMarkers& markers, const std::string& path) {
 }
 
 void IHostSharing::release(const std::string& path) {
-  IClaimRegistry& claims = IClaimRegistry::instance();
-  // Other claims' opens and closes write this entry's neighbours in memory,
-  // so it is read under the lock too.
-  auto guard = claims.lock();
   if (!fEntry.fHeld)
-    return;
+    return; // never held, or released already: the destructor after a close
+  IClaimRegistry& claims = IClaimRegistry::instance();
+  auto guard = claims.lock();
   fEntry.fHeld = false;
   if (fEntry.fGeneration != claims.generation())
     return; // a child's copy: the claim is the parent's
